@@ -1,0 +1,224 @@
+#include "AudioOutput.h"
+
+#include "PlatformLog.h"
+#include "SampleConversion.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace zvaudio {
+
+ZVSoundHandle soundHandle = kInvalidSoundHandle;
+std::mutex streamMutex;
+
+namespace {
+
+// Indexes and counts inside the ring are signed 32-bit values.
+constexpr uint64_t kRingSampleLimit = uint64_t{1} << 31;
+
+void StopAndDestroy(ZVSoundHandle handle) {
+    if (const ZVResult result = ZVAudioStopSound(handle); result != kResultOk) {
+        LogPlatformFailure("ZVAudioStopSound", result);
+    }
+    if (const ZVResult result = ZVAudioDestroySound(handle); result != kResultOk) {
+        LogPlatformFailure("ZVAudioDestroySound", result);
+    }
+}
+
+} // namespace
+
+AudioOutput::~AudioOutput() {
+    ReleaseSound();
+}
+
+void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
+                                     uint32_t sampleRate, uint32_t /*ignoredA*/,
+                                     uint32_t /*ignoredB*/, float formatHint,
+                                     uint32_t bufferSeconds) {
+    // Computed exactly: a wrapped 32-bit product would silently size the ring
+    // wrong, and one of 2^31 samples or more breaks its signed arithmetic.
+    const uint64_t ringSamples = uint64_t{channelCount} * sampleRate * bufferSeconds;
+    if (ringSamples >= kRingSampleLimit) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "ring of %" PRIu64 " samples exceeds the limit of %" PRIu64 " samples",
+                      ringSamples, kRingSampleLimit - 1);
+        LogFailure("CreateOutputBuffer", text);
+        ReleaseSound();
+        return;
+    }
+
+    AudioBufferFormat format{};
+    uint32_t recommendedSize = 0;
+    uint32_t minimumSize = 0;
+    if (const ZVResult result = ZVAudioGetBufferedOutputDefaults(
+            channelCount, sampleRate, formatHint, &format, &recommendedSize, &minimumSize);
+        result != kResultOk) {
+        LogPlatformFailure("ZVAudioGetBufferedOutputDefaults", result);
+        ReleaseSound();
+        return;
+    }
+
+    ReleaseSound();
+
+    ZVSoundHandle handle = kInvalidSoundHandle;
+    if (const ZVResult result = ZVAudioCreateSoundWithBufferedOutput(&format, bufferSize,
+                                                                      BufferCallback, this, &handle);
+        result != kResultOk) {
+        LogPlatformFailure("ZVAudioCreateSoundWithBufferedOutput", result);
+        return;
+    }
+    if (handle == kInvalidSoundHandle) {
+        return;
+    }
+
+    // Allocated before streamMutex is taken, so that zero-filling a large ring
+    // never stalls the platform's thread. If it fails, no half-open stream is
+    // left behind.
+    std::unique_ptr<SampleRingBuffer> newRing;
+    try {
+        newRing = std::make_unique<SampleRingBuffer>(static_cast<uint32_t>(ringSamples));
+    } catch (const std::bad_alloc&) {
+        char text[160];
+        std::snprintf(text, sizeof text, "out of memory for a ring of %" PRIu64 " samples",
+                      ringSamples);
+        LogFailure("CreateOutputBuffer", text);
+        StopAndDestroy(handle);
+        return;
+    }
+
+    std::lock_guard<std::mutex> lock(streamMutex);
+    soundHandle = handle;
+    ring = std::move(newRing);
+    // Started under streamMutex: a request raised during the start waits and
+    // then finds the handle and the ring in place.
+    if (const ZVResult result = ZVAudioStartSound(soundHandle); result != kResultOk) {
+        LogPlatformFailure("ZVAudioStartSound", result);
+    }
+}
+
+void AudioOutput::ReleaseSound() {
+    const ZVSoundHandle handle = soundHandle;
+    if (handle == kInvalidSoundHandle) {
+        return;
+    }
+
+    // Without streamMutex: the platform waits for a callback in flight, and
+    // that callback may be waiting for streamMutex.
+    if (const ZVResult result = ZVAudioStopSound(handle); result != kResultOk) {
+        LogPlatformFailure("ZVAudioStopSound", result);
+    }
+
+    std::unique_ptr<SampleRingBuffer> discarded;
+    {
+        std::lock_guard<std::mutex> lock(streamMutex);
+        soundHandle = kInvalidSoundHandle;
+        if (ring) {
+            stats.samplesDropped += ring->Available();
+        }
+        discarded = std::move(ring);
+    }
+    discarded.reset(); // freed outside the lock
+
+    if (const ZVResult result = ZVAudioDestroySound(handle); result != kResultOk) {
+        LogPlatformFailure("ZVAudioDestroySound", result);
+    }
+}
+
+void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
+    if (data == nullptr || count == 0 || count > static_cast<uint32_t>(INT32_MAX)) {
+        return;
+    }
+    if (soundHandle == kInvalidSoundHandle) {
+        stats.samplesWithoutStream += count;
+        return;
+    }
+
+    // Grows only; after the largest block seen, the intake allocates nothing.
+    if (convertBuffer.size() < count) {
+        convertBuffer.resize(count);
+    }
+    ConvertToPcm16(data, convertBuffer.data(), count);
+
+    std::lock_guard<std::mutex> lock(streamMutex);
+    if (!ring || soundHandle == kInvalidSoundHandle) {
+        stats.samplesWithoutStream += count;
+        return;
+    }
+    const uint64_t queuedBefore = ring->Available();
+    ring->Write(convertBuffer, static_cast<int32_t>(count));
+    stats.samplesQueued += count;
+    stats.samplesDropped += queuedBefore + count - ring->Available();
+
+    if (bufferRequested.load() && FillOutputBuffer()) {
+        bufferRequested.exchange(false);
+    }
+}
+
+void AudioOutput::OnBufferRequested(ZVSoundHandle handle) {
+    std::lock_guard<std::mutex> lock(streamMutex);
+    if (handle != soundHandle || !ring) {
+        return; // a stream that is no longer current, or not yet in place
+    }
+    if (ring->Available() == 0) {
+        bufferRequested.exchange(true);
+        ++stats.requestsDeferred;
+        return;
+    }
+    if (bufferRequested.load()) {
+        bufferRequested.exchange(false);
+    }
+    // A request that meets a busy platform is dropped; the device asks again.
+    FillOutputBuffer();
+}
+
+bool AudioOutput::FillOutputBuffer() {
+    AudioOutputBuffer buffer{nullptr, 0};
+    if (const ZVResult result = ZVAudioGetOutputBuffer(soundHandle, &buffer);
+        result != kResultOk) {
+        LogPlatformFailure("ZVAudioGetOutputBuffer", result);
+        // Nothing was lent, so nothing is taken, written or released; the
+        // queued samples wait for the next fill.
+        return result != kResultBufferNotReady;
+    }
+
+    const uint32_t capacity = buffer.data != nullptr ? buffer.size / 2 : 0;
+    auto* const samples = static_cast<int16_t*>(buffer.data);
+    const uint32_t taken = ring->Take(samples, capacity);
+    // A short ring is padded with silence, never repeated.
+    if (taken < capacity) {
+        std::memset(samples + taken, 0, size_t{capacity - taken} * sizeof(int16_t));
+    }
+    stats.samplesDelivered += taken;
+    stats.silenceSamples += capacity - taken;
+
+    if (const ZVResult result = ZVAudioReleaseOutputBuffer(soundHandle); result != kResultOk) {
+        LogPlatformFailure("ZVAudioReleaseOutputBuffer", result);
+    }
+    ++stats.buffersFilled;
+    return true;
+}
+
+ZVAudioOutputStats AudioOutput::GetStats() const {
+    std::lock_guard<std::mutex> lock(streamMutex);
+    ZVAudioOutputStats snapshot = stats;
+    snapshot.queuedSamples = ring ? ring->Available() : 0;
+    snapshot.ringCapacity = ring ? ring->Capacity() : 0;
+    return snapshot;
+}
+
+void BufferCallback(ZVSoundHandle handle, void* context) {
+    if (context == nullptr) {
+        return;
+    }
+    try {
+        static_cast<AudioOutput*>(context)->OnBufferRequested(handle);
+    } catch (...) {
+        // The platform's thread is not ours to unwind; the request is dropped.
+    }
+}
+
+} // namespace zvaudio

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "AudioOutputStats.h"
+#include "SampleRingBuffer.h"
+#include "ZVAudio.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace zvaudio {
+
+// Process-wide stream state, shared by the instance and the platform callback.
+// soundHandle changes only under both the exports' lock and streamMutex, so a
+// reader holding either one sees a stable value.
+extern ZVSoundHandle soundHandle;
+// Guards soundHandle changes, the ring pointer, every ring operation and every
+// fill. Never held across the platform's stop or destroy calls.
+extern std::mutex streamMutex;
+
+// The single plug-in instance: owns the platform stream's ring, answers the
+// platform's buffer requests and takes in the host's sample blocks.
+//
+// Threads: CreateOutputBuffer, ReleaseSound, OnUnityAudio, GetStats and the
+// destructor run on host threads, serialised by the caller (the exports' lock).
+// OnBufferRequested runs on the platform's thread and takes only streamMutex.
+class AudioOutput {
+public:
+    AudioOutput() = default;
+    ~AudioOutput();
+
+    AudioOutput(const AudioOutput&) = delete;
+    AudioOutput& operator=(const AudioOutput&) = delete;
+
+    // Ends any current stream, then opens, sizes and starts a new one in the
+    // platform's default format. Platform failures are logged, never reported.
+    void CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount, uint32_t sampleRate,
+                            uint32_t ignoredA, uint32_t ignoredB, float formatHint,
+                            uint32_t bufferSeconds);
+
+    // Stops the current stream, discards its ring and destroys it.
+    void ReleaseSound();
+
+    // Converts a host block to 16-bit samples, queues it, and answers a request
+    // the platform left pending while the ring was empty. Requires data to hold
+    // count floats; count must stay below 2^31.
+    void OnUnityAudio(const float* data, uint32_t count);
+
+    // Platform thread. Answers a buffer request from the ring, or remembers it
+    // when the ring is empty so that the next host block answers it.
+    void OnBufferRequested(ZVSoundHandle handle);
+
+    ZVAudioOutputStats GetStats() const;
+
+private:
+    // Writes one platform buffer from the ring, padding with silence.
+    // Returns false only when the platform had no buffer to give.
+    // Requires streamMutex held and ring non-null.
+    bool FillOutputBuffer();
+
+    std::vector<int16_t> convertBuffer;
+    std::unique_ptr<SampleRingBuffer> ring;
+    std::atomic<bool> bufferRequested{false};
+
+    // Under streamMutex, except samplesWithoutStream, which only the host's
+    // (serialised) calls touch.
+    ZVAudioOutputStats stats{};
+};
+
+// The callback registered with every stream; context is the AudioOutput.
+// No exception leaves it.
+void BufferCallback(ZVSoundHandle handle, void* context);
+
+} // namespace zvaudio

@@ -1,0 +1,20 @@
+#include "PlatformLog.h"
+
+#include "ZVUnityNativeLogging.h"
+
+namespace zvaudio {
+
+namespace {
+constexpr auto kLogLevel = static_cast<zv::ZVUnityNativeLogLevel>(1);
+} // namespace
+
+void LogPlatformFailure(const char* callName, ZVResult result) {
+    const char* text = ZVAudioGetResultString(result);
+    LogFailure(callName, text != nullptr ? text : "(no description)");
+}
+
+void LogFailure(const char* callName, const char* text) {
+    zv::ZVUnityNativeLogging::Log(kLogLevel, "%s() failed with error %s", callName, text);
+}
+
+} // namespace zvaudio

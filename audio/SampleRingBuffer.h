@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace zvaudio {
+
+// Fixed-capacity circular store of interleaved 16-bit samples between the
+// host's pushes and the platform's pulls. It never blocks, never grows after
+// construction and never refuses a write: when a write brings more than there
+// is room for, the oldest queued samples are overwritten.
+//
+// The ring takes no lock of its own. Every call, construction and destruction
+// included, must run under the owner's stream mutex.
+class SampleRingBuffer {
+public:
+    // Capacity is fixed; the only allocation happens here. Capacities of 2^31
+    // samples or more are refused with std::length_error, since indexes and
+    // counts are signed 32-bit values.
+    explicit SampleRingBuffer(uint32_t capacity);
+
+    // Queues source[0 .. count). A count of zero or less changes nothing.
+    // Requires count <= source.size().
+    void Write(const std::vector<int16_t>& source, int32_t count);
+    void Write(const int16_t* source, int32_t count);
+
+    // Moves up to n of the oldest queued samples into destination and returns
+    // how many were moved. The caller pads whatever remains.
+    uint32_t Take(int16_t* destination, uint32_t n);
+
+    uint32_t Available() const;
+    uint32_t Capacity() const { return static_cast<uint32_t>(samples.size()); }
+
+    // Index of the oldest / newest queued sample, -1 when empty.
+    int32_t ReadIndex() const { return readIndex; }
+    int32_t WriteIndex() const { return writeIndex; }
+
+private:
+    int32_t Cap() const { return static_cast<int32_t>(samples.size()); }
+    void CopyIn(int32_t slot, const int16_t* source, int32_t count);
+    void CopyOut(int16_t* destination, int32_t slot, int32_t count) const;
+
+    std::vector<int16_t> samples;
+    int32_t readIndex = -1;
+    int32_t writeIndex = -1;
+};
+
+} // namespace zvaudio

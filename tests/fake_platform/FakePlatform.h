@@ -1,0 +1,112 @@
+#pragma once
+
+#include "ZVAudio.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zvtest {
+
+enum class FakeCall {
+    GetBufferedOutputDefaults,
+    CreateSoundWithBufferedOutput,
+    StartSound,
+    StopSound,
+    DestroySound,
+    GetOutputBuffer,
+    ReleaseOutputBuffer,
+};
+
+const char* FakeCallName(FakeCall call);
+
+struct CallRecord {
+    FakeCall call;
+    ZVSoundHandle handle; // kInvalidSoundHandle for calls that take none
+};
+
+struct LogRecord {
+    int32_t level;
+    std::string line;
+};
+
+// A scriptable stand-in for the platform audio service and the logging
+// library, linked into unit tests in place of the real ones. Every call is
+// recorded; result codes can be scripted per call; buffers are lent from
+// storage the fake owns and recorded when released. Hooks run inside a call,
+// without the fake's lock, so that a test can act on another thread while the
+// plug-in is inside that call.
+class FakePlatform {
+public:
+    static FakePlatform& Instance();
+
+    void Reset();
+
+    // The next results of `call`, one per call, before falling back to kResultOk.
+    void ScriptResults(FakeCall call, std::vector<ZVResult> results);
+    // Every call of `call` returns `result` until changed.
+    void SetDefaultResult(FakeCall call, ZVResult result);
+    // The handle the next create call writes, once; otherwise handles count up
+    // and are never reused, across resets too.
+    void SetNextHandle(ZVSoundHandle handle);
+    // Size in bytes of every lent buffer.
+    void SetBufferBytes(uint32_t bytes);
+    // On a failed fetch, point the descriptor at a guard block, as a careless
+    // platform might, to prove the plug-in never writes through it.
+    void SetScribbleOnFailedFetch(bool enabled);
+    void SetHook(FakeCall call, std::function<void()> hook);
+
+    std::vector<CallRecord> Calls() const;
+    std::vector<FakeCall> CallKinds() const;
+    size_t CountCalls(FakeCall call) const;
+    std::vector<LogRecord> Logs() const;
+    std::vector<std::vector<int16_t>> ReleasedBuffers() const;
+    bool GuardBlockUntouched() const;
+
+    // The callback and context registered by the last successful create.
+    ZVAudioBufferCallback Callback() const;
+    void* Context() const;
+    ZVSoundHandle LastCreatedHandle() const;
+
+    // Raises a buffer request on the calling thread, as the platform would.
+    void RaiseRequest(ZVSoundHandle handle) const;
+
+    // Entry points behind the platform calls.
+    ZVResult OnCall(FakeCall call, ZVSoundHandle handle);
+    ZVResult OnCreate(ZVAudioBufferCallback callback, void* context, ZVSoundHandle* outHandle);
+    ZVResult OnGetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuffer);
+    ZVResult OnReleaseOutputBuffer(ZVSoundHandle handle);
+    void OnLog(int32_t level, const std::string& line);
+
+    static constexpr int16_t kUnwrittenSample = 0x5A5A;
+
+private:
+    FakePlatform() { Reset(); }
+    ZVResult NextResultLocked(FakeCall call);
+    void RunHook(FakeCall call);
+
+    mutable std::mutex mutex;
+    std::vector<CallRecord> calls;
+    std::vector<LogRecord> logs;
+    std::map<FakeCall, std::deque<ZVResult>> scripted;
+    std::map<FakeCall, ZVResult> defaults;
+    std::map<FakeCall, std::function<void()>> hooks;
+    ZVSoundHandle handleCounter = 1;
+    std::optional<ZVSoundHandle> forcedHandle;
+    ZVSoundHandle lastCreated = kInvalidSoundHandle;
+    ZVAudioBufferCallback callback = nullptr;
+    void* context = nullptr;
+    uint32_t bufferBytes = 512;
+    bool scribbleOnFailedFetch = false;
+    bool lent = false;
+    std::vector<int16_t> lentBuffer;
+    std::vector<int16_t> guardBlock;
+    std::vector<std::vector<int16_t>> released;
+};
+
+} // namespace zvtest
