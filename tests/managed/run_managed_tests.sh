@@ -1,0 +1,27 @@
+#!/bin/sh
+# Compiles the package's engine-independent C# with the tests and runs them
+# against the Linux build of the plug-in and the simulated device:
+#   run_managed_tests.sh <library-dir> <work-dir> [test-name-filter]
+# <library-dir> holds libZVAudioOutput.so and libzv_sdk_loader.so.
+set -eu
+
+if [ "$#" -lt 2 ]; then
+    echo "usage: $0 <library-dir> <work-dir> [filter]" >&2
+    exit 2
+fi
+libdir=$(cd "$1" && pwd)
+workdir=$2
+shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+core="$here/../../unity_package/com.zvaudio.output/Runtime/Core"
+MCS=${MCS:-mcs}
+MONO=${MONO:-mono}
+
+mkdir -p "$workdir"
+exe="$workdir/ZVAudio.Output.Tests.exe"
+"$MCS" -langversion:7.2 -debug -warnaserror -nologo -target:exe -out:"$exe" \
+    "$core"/*.cs "$here"/*.cs
+cp "$here/ZVAudio.Output.Tests.exe.config" "$exe.config"
+
+LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
+    exec "$MONO" --debug "$exe" "$@"
