@@ -1,0 +1,101 @@
+#include "DemoOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace zvdemo {
+
+namespace {
+
+bool ParseNumber(const std::string& text, double low, double high, double& value) {
+    errno = 0;
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(parsed) || parsed < low ||
+        parsed > high) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool ParseCount(const std::string& text, uint32_t low, uint32_t high, uint32_t& value) {
+    double parsed = 0.0;
+    if (!ParseNumber(text, low, high, parsed) || parsed != std::floor(parsed)) {
+        return false;
+    }
+    value = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+} // namespace
+
+bool DemoOptions::Parse(int argc, char** argv, DemoOptions& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+            return true;
+        }
+        if (argument.rfind("--", 0) != 0) {
+            if (!options.inputPath.empty()) {
+                error = "only one input file can be played";
+                return false;
+            }
+            options.inputPath = argument;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            error = argument + " needs a value";
+            return false;
+        }
+        const std::string value = argv[++i];
+        bool valid = true;
+        if (argument == "--seconds") {
+            valid = ParseNumber(value, 0.1, 3600.0, options.seconds);
+        } else if (argument == "--out") {
+            options.outputPath = value;
+            valid = !value.empty();
+        } else if (argument == "--plugin") {
+            options.pluginPath = value;
+            valid = !value.empty();
+        } else if (argument == "--speed") {
+            valid = ParseNumber(value, 0.01, 1000.0, options.speed);
+        } else if (argument == "--buffer-seconds") {
+            valid = ParseCount(value, 1, 60, options.bufferSeconds);
+        } else if (argument == "--device-buffer") {
+            valid = ParseCount(value, 0, 65536, options.deviceBufferFrames);
+        } else {
+            error = "unknown option " + argument;
+            return false;
+        }
+        if (!valid) {
+            error = "bad value for " + argument + ": " + value;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string DemoOptions::Usage(const char* program) {
+    return std::string("usage: ") + program +
+           " [options] [input.wav]\n"
+           "\n"
+           "Plays a WAV file (16-bit PCM or 32-bit float, mono or stereo) or a built-in\n"
+           "test chord through the audio-output plug-in into the simulated device, and\n"
+           "records what the device played.\n"
+           "\n"
+           "options:\n"
+           "  --seconds N          length of the built-in test signal (default 3)\n"
+           "  --out PATH           recording of the device's output (default demo_output.wav\n"
+           "                       in the current folder)\n"
+           "  --plugin PATH        plug-in library (default: the one beside this program)\n"
+           "  --speed F            device clock and engine pace, 1 = real time (0.01 to 1000)\n"
+           "  --buffer-seconds N   ring length in seconds (1 to 60, default 1)\n"
+           "  --device-buffer N    platform buffer size in frames (0 = device default,\n"
+           "                       default 1024)\n"
+           "  --help               show this text\n";
+}
+
+} // namespace zvdemo

@@ -1,0 +1,24 @@
+// The demo player's command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zvdemo {
+
+struct DemoOptions {
+    std::string inputPath;              // empty: the built-in test signal
+    double seconds = 3.0;               // length of the built-in test signal
+    std::string outputPath;             // empty: demo_output.wav in the current folder
+    std::string pluginPath;             // empty: the plug-in beside the executable
+    double speed = 1.0;                 // device clock (and engine pace) factor
+    uint32_t bufferSeconds = 1;         // ring length handed to CreateOutputBuffer
+    uint32_t deviceBufferFrames = 1024; // platform buffer size; 0 = the device's default
+    bool help = false;
+
+    // Fills `options` from argv. False with `error` set on a bad command line.
+    static bool Parse(int argc, char** argv, DemoOptions& options, std::string& error);
+    static std::string Usage(const char* program);
+};
+
+} // namespace zvdemo

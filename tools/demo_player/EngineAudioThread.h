@@ -1,0 +1,65 @@
+// Stands in for the engine's audio thread: hands the programme to the plug-in
+// in blocks of kBlockFrames at the pace of the device clock.
+#pragma once
+
+#include "PluginLibrary.h"
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+namespace zvdemo {
+
+class EngineAudioThread {
+public:
+    static constexpr uint32_t kBlockFrames = 1024;
+
+    // Queue depth (samples waiting in the plug-in's ring) seen right after each block.
+    struct QueueDepth {
+        uint64_t minimum = 0;
+        uint64_t maximum = 0;
+        double sum = 0.0;
+        uint64_t count = 0;
+    };
+
+    // `samples` (interleaved) must outlive the thread. `speed` scales the
+    // pace exactly as it scales the device clock.
+    EngineAudioThread(const PluginExports& exports, const std::vector<float>& samples,
+                      uint32_t channels, uint32_t sampleRate, double speed);
+    // Stops early if still running and joins.
+    ~EngineAudioThread();
+    EngineAudioThread(const EngineAudioThread&) = delete;
+    EngineAudioThread& operator=(const EngineAudioThread&) = delete;
+
+    void Start();
+    void Join();
+    bool Finished() const { return finished.load(); }
+
+    uint64_t FramesPushed() const { return framesPushed.load(); }
+    uint64_t LastQueuedSamples() const { return lastQueued.load(); }
+    // True when the plug-in refused a block or its statistics.
+    bool Failed() const { return failed.load(); }
+    // Complete once Join has returned.
+    const QueueDepth& Depth() const { return depth; }
+
+private:
+    void Run();
+
+    const PluginExports& exports;
+    const std::vector<float>& samples;
+    const uint32_t channels;
+    const uint32_t sampleRate;
+    const double speed;
+
+    std::vector<float> block;
+    QueueDepth depth;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> finished{false};
+    std::atomic<bool> failed{false};
+    std::atomic<uint64_t> framesPushed{0};
+    std::atomic<uint64_t> lastQueued{0};
+    std::thread thread;
+};
+
+} // namespace zvdemo

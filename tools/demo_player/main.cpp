@@ -1,0 +1,254 @@
+// zv_demo_player: plays a WAV file or a test chord through the plug-in into the
+// simulated device, the way the engine drives it, and reports what happened.
+#include "DemoOptions.h"
+#include "EngineAudioThread.h"
+#include "PluginLibrary.h"
+#include "ProgressBar.h"
+#include "SharedLibrary.h"
+#include "TestSignal.h"
+#include "WavFile.h"
+#include "ZVSimulatedDevice.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace zvdemo;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+struct Programme {
+    std::vector<float> samples;
+    uint32_t channels = 0;
+    uint32_t sampleRate = 0;
+    std::string description;
+
+    double Seconds() const {
+        return channels == 0 ? 0.0 : static_cast<double>(samples.size() / channels) / sampleRate;
+    }
+};
+
+double Milliseconds(double samples, const Programme& programme) {
+    return samples / programme.channels / programme.sampleRate * 1000.0;
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code failure;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, failure);
+    return failure ? path : absolute.string();
+}
+
+bool LoadProgramme(const DemoOptions& options, Programme& programme) {
+    if (options.inputPath.empty()) {
+        programme.samples = TestSignal::Chord(options.seconds);
+        programme.channels = TestSignal::kChannels;
+        programme.sampleRate = TestSignal::kSampleRate;
+        programme.description =
+            std::string("built-in test signal (") + TestSignal::Description() + ")";
+        return true;
+    }
+    WavFile file;
+    if (!file.Read(options.inputPath)) {
+        std::fprintf(stderr, "error: %s\n", file.Error().c_str());
+        return false;
+    }
+    programme.samples = file.Samples();
+    programme.channels = file.Channels();
+    programme.sampleRate = file.SampleRate();
+    programme.description = options.inputPath + " (" + file.Encoding() + ")";
+    return true;
+}
+
+// Lets the device play what is still queued, so the recording ends with the
+// input rather than cutting it off. False when the queue does not empty in time.
+bool Drain(const PluginExports& exports, const Programme& programme, double speed,
+           ZVAudioOutputStats& stats) {
+    const double queuedSeconds =
+        static_cast<double>(stats.queuedSamples) / programme.channels / programme.sampleRate;
+    const auto limit = std::chrono::steady_clock::now() +
+                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double>(3.0 * queuedSeconds / speed + 2.0));
+    while (exports.getAudioOutputStats(&stats) && stats.queuedSamples > 0) {
+        if (std::chrono::steady_clock::now() > limit) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void PrintReport(const ZVAudioOutputStats& stats, const ZVSimDeviceStats& device,
+                 const EngineAudioThread::QueueDepth& depth, const Programme& programme) {
+    const auto line = [](const char* label, uint64_t value, const std::string& note = "") {
+        std::printf("  %-30s %12llu%s\n", label, static_cast<unsigned long long>(value),
+                    note.empty() ? "" : ("  " + note).c_str());
+    };
+    const auto ms = [&programme](uint64_t samples) {
+        char text[48];
+        std::snprintf(text, sizeof text, "(%.1f ms)",
+                      Milliseconds(static_cast<double>(samples), programme));
+        return std::string(text);
+    };
+
+    std::printf("\nPlug-in statistics\n");
+    line("samples pushed", stats.samplesQueued, ms(stats.samplesQueued));
+    line("samples played", stats.samplesDelivered, ms(stats.samplesDelivered));
+    line("silence padded", stats.silenceSamples, ms(stats.silenceSamples));
+    line("overwritten / dropped", stats.samplesDropped, ms(stats.samplesDropped));
+    line("still queued", stats.queuedSamples);
+    line("buffers filled", stats.buffersFilled);
+    line("requests deferred (ring empty)", stats.requestsDeferred);
+    line("samples without a stream", stats.samplesWithoutStream);
+    line("ring capacity", stats.ringCapacity, ms(stats.ringCapacity));
+
+    const double average = depth.count == 0 ? 0.0 : depth.sum / static_cast<double>(depth.count);
+    std::printf("  %-30s min %.1f ms, avg %.1f ms, max %.1f ms over %llu blocks\n",
+                "queue depth (latency)",
+                Milliseconds(static_cast<double>(depth.minimum), programme),
+                Milliseconds(average, programme),
+                Milliseconds(static_cast<double>(depth.maximum), programme),
+                static_cast<unsigned long long>(depth.count));
+
+    std::printf("\nSimulated device\n");
+    line("buffer requests issued", device.requestsIssued);
+    line("buffers played", device.buffersPlayed);
+    line("samples played", device.samplesPlayed);
+    line("silent samples played", device.silentSamples);
+    line("fetches not ready", device.fetchesNotReady);
+    line("starved periods", device.starvedPeriods, "(includes start-up and run-out)");
+}
+
+int Run(const DemoOptions& options) {
+    Programme programme;
+    if (!LoadProgramme(options, programme)) {
+        return kExitFailure;
+    }
+    if (programme.samples.empty()) {
+        std::fprintf(stderr, "error: the input holds no audio\n");
+        return kExitFailure;
+    }
+
+    const std::string pluginPath =
+        options.pluginPath.empty()
+            ? SharedLibrary::ExecutableDirectory() + "/" + PluginLibrary::DefaultFileName()
+            : options.pluginPath;
+    const std::string outputPath =
+        Absolute(options.outputPath.empty() ? "demo_output.wav" : options.outputPath);
+
+    PluginLibrary plugin;
+    if (!plugin.Load(pluginPath)) {
+        std::fprintf(stderr, "error: %s\n", plugin.Error().c_str());
+        return kExitFailure;
+    }
+    const PluginExports& exports = plugin.Exports();
+
+    std::printf("Plug-in:  %s\n", Absolute(pluginPath).c_str());
+    std::printf("Input:    %s\n", programme.description.c_str());
+    std::printf("          %.2f s, %u channel(s), %u Hz\n", programme.Seconds(), programme.channels,
+                programme.sampleRate);
+    std::printf("Device:   buffer %u frames, clock x%g, ring %u s\n", options.deviceBufferFrames,
+                options.speed, options.bufferSeconds);
+
+    ZVSimSetSpeedFactor(options.speed);
+    ZVSimResetDeviceStats();
+    ZVSimSetRecordingPath(outputPath.c_str());
+
+    if (!exports.createAudioOutput()) {
+        std::fprintf(stderr, "error: CreateAudioOutput refused (an instance exists already)\n");
+        return kExitFailure;
+    }
+    exports.createOutputBuffer(options.deviceBufferFrames, programme.channels, programme.sampleRate,
+                               0, 0, 0.0f, options.bufferSeconds);
+    ZVAudioOutputStats stats{};
+    if (!exports.getAudioOutputStats(&stats) || stats.ringCapacity == 0) {
+        std::fprintf(stderr, "error: the plug-in could not open a stream on the device\n");
+        exports.destroyAudioOutput();
+        ZVSimSetRecordingPath(nullptr);
+        return kExitFailure;
+    }
+
+    EngineAudioThread engine(exports, programme.samples, programme.channels, programme.sampleRate,
+                             options.speed);
+    ProgressBar progress(programme.Seconds());
+    const auto detail = [&engine, &programme] {
+        char text[48];
+        std::snprintf(text, sizeof text, "queue %6.1f ms",
+                      Milliseconds(static_cast<double>(engine.LastQueuedSamples()), programme));
+        return std::string(text);
+    };
+    const auto pushedSeconds = [&engine, &programme] {
+        return static_cast<double>(engine.FramesPushed()) / programme.sampleRate;
+    };
+
+    engine.Start();
+    while (!engine.Finished()) {
+        progress.Update(pushedSeconds(), detail());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    engine.Join();
+    progress.Finish(pushedSeconds(), detail());
+
+    exports.getAudioOutputStats(&stats);
+    const bool drained = !engine.Failed() && Drain(exports, programme, options.speed, stats);
+    exports.destroyAudioOutput();
+    ZVSimFinishRecording();
+    ZVSimSetRecordingPath(nullptr);
+
+    ZVSimDeviceStats device{};
+    ZVSimGetDeviceStats(&device);
+    PrintReport(stats, device, engine.Depth(), programme);
+
+    bool ok = true;
+    const bool balanced =
+        stats.samplesQueued == stats.samplesDelivered + stats.samplesDropped + stats.queuedSamples;
+    std::printf("\nAccounting (pushed = played + dropped + queued): %s\n",
+                balanced ? "balanced" : "MISMATCH");
+    ok = ok && balanced;
+    if (engine.Failed()) {
+        std::fprintf(stderr, "error: the plug-in refused a block\n");
+        ok = false;
+    } else if (!drained) {
+        std::fprintf(stderr, "error: the queue did not drain; is the device running?\n");
+        ok = false;
+    }
+
+    WavFile recording;
+    if (recording.Read(outputPath)) {
+        std::printf("Recording: %s (%.2f s, %u channel(s), %u Hz)\n", outputPath.c_str(),
+                    static_cast<double>(recording.Frames()) / recording.SampleRate(),
+                    recording.Channels(), recording.SampleRate());
+    } else {
+        std::fprintf(stderr, "error: no recording: %s\n", recording.Error().c_str());
+        ok = false;
+    }
+    return ok ? 0 : kExitFailure;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    DemoOptions options;
+    std::string error;
+    if (!DemoOptions::Parse(argc, argv, options, error)) {
+        std::fprintf(stderr, "error: %s\n\n%s", error.c_str(),
+                     DemoOptions::Usage("zv_demo_player").c_str());
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::printf("%s", DemoOptions::Usage("zv_demo_player").c_str());
+        return 0;
+    }
+    try {
+        return Run(options);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "error: %s\n", failure.what());
+        return kExitFailure;
+    }
+}
