@@ -44,6 +44,7 @@ void FakePlatform::Reset() {
     context = nullptr;
     bufferBytes = 512;
     scribbleOnFailedFetch = false;
+    quiet = false;
     lent = false;
     lentBuffer.clear();
     guardBlock.assign(kGuardSamples, kGuardSample);
@@ -74,6 +75,11 @@ void FakePlatform::SetBufferBytes(uint32_t bytes) {
 void FakePlatform::SetScribbleOnFailedFetch(bool enabled) {
     std::lock_guard<std::mutex> lock(mutex);
     scribbleOnFailedFetch = enabled;
+}
+
+void FakePlatform::SetQuiet(bool enabled) {
+    std::lock_guard<std::mutex> lock(mutex);
+    quiet = enabled;
 }
 
 void FakePlatform::SetHook(FakeCall call, std::function<void()> hook) {
@@ -156,6 +162,12 @@ ZVResult FakePlatform::NextResultLocked(FakeCall call) {
     return it != defaults.end() ? it->second : kResultOk;
 }
 
+void FakePlatform::RecordLocked(FakeCall call, ZVSoundHandle handle) {
+    if (!quiet) {
+        calls.push_back({call, handle});
+    }
+}
+
 void FakePlatform::RunHook(FakeCall call) {
     std::function<void()> hook;
     {
@@ -174,7 +186,7 @@ ZVResult FakePlatform::OnCall(FakeCall call, ZVSoundHandle handle) {
     ZVResult result;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back({call, handle});
+        RecordLocked(call, handle);
         result = NextResultLocked(call);
     }
     RunHook(call);
@@ -185,7 +197,7 @@ ZVResult FakePlatform::OnCreate(ZVAudioBufferCallback cb, void* ctx, ZVSoundHand
     ZVResult result;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back({FakeCall::CreateSoundWithBufferedOutput, kInvalidSoundHandle});
+        RecordLocked(FakeCall::CreateSoundWithBufferedOutput, kInvalidSoundHandle);
         result = NextResultLocked(FakeCall::CreateSoundWithBufferedOutput);
         if (result == kResultOk) {
             const ZVSoundHandle handle = forcedHandle ? *forcedHandle : handleCounter++;
@@ -204,7 +216,7 @@ ZVResult FakePlatform::OnGetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer
     ZVResult result;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back({FakeCall::GetOutputBuffer, handle});
+        RecordLocked(FakeCall::GetOutputBuffer, handle);
         result = NextResultLocked(FakeCall::GetOutputBuffer);
         if (result == kResultOk) {
             lentBuffer.assign((bufferBytes + 1) / 2, kUnwrittenSample);
@@ -224,10 +236,12 @@ ZVResult FakePlatform::OnReleaseOutputBuffer(ZVSoundHandle handle) {
     ZVResult result;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back({FakeCall::ReleaseOutputBuffer, handle});
+        RecordLocked(FakeCall::ReleaseOutputBuffer, handle);
         result = NextResultLocked(FakeCall::ReleaseOutputBuffer);
         if (lent) {
-            released.push_back(lentBuffer);
+            if (!quiet) {
+                released.push_back(lentBuffer);
+            }
             lent = false;
         }
     }

@@ -60,6 +60,10 @@ public:
     // platform might, to prove the plug-in never writes through it.
     void SetScribbleOnFailedFetch(bool enabled);
     void SetHook(FakeCall call, std::function<void()> hook);
+    // While quiet, calls and released buffers are not recorded, so that the
+    // fake allocates nothing per call once warmed up (log lines still are).
+    // Reset turns it off.
+    void SetQuiet(bool enabled);
 
     std::vector<CallRecord> Calls() const;
     std::vector<FakeCall> CallKinds() const;
@@ -88,6 +92,7 @@ public:
 private:
     FakePlatform() { Reset(); }
     ZVResult NextResultLocked(FakeCall call);
+    void RecordLocked(FakeCall call, ZVSoundHandle handle);
     void RunHook(FakeCall call);
 
     mutable std::mutex mutex;
@@ -103,6 +108,7 @@ private:
     void* context = nullptr;
     uint32_t bufferBytes = 512;
     bool scribbleOnFailedFetch = false;
+    bool quiet = false;
     bool lent = false;
     std::vector<int16_t> lentBuffer;
     std::vector<int16_t> guardBlock;

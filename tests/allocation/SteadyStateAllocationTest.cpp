@@ -1,0 +1,185 @@
+#include "ExportedOutputFixture.h"
+
+#include "AudioOutput.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <memory>
+#include <new>
+#include <thread>
+
+using zvtest::AllocationCounter;
+
+namespace {
+
+// Stores escape through here, so that the compiler cannot drop an allocation
+// whose result is never used.
+void* volatile sink = nullptr;
+
+constexpr int kIterations = 4000;
+
+} // namespace
+
+TEST(AllocationCounterTest, CountsEveryEntryPointOnEveryThread) {
+    uint64_t before = AllocationCounter::Count();
+    {
+        auto single = std::make_unique<int>(1);
+        sink = single.get();
+        auto array = std::make_unique<int[]>(16);
+        sink = array.get();
+        struct alignas(64) Wide {
+            char bytes[64];
+        };
+        auto wide = std::make_unique<Wide>();
+        sink = wide.get();
+        std::unique_ptr<int> quiet(new (std::nothrow) int(2));
+        sink = quiet.get();
+    }
+    EXPECT_EQ(AllocationCounter::Count() - before, 4u) << "new, new[], aligned new, nothrow new";
+
+    before = AllocationCounter::Count();
+    void* block = std::malloc(32);
+    sink = block;
+    block = std::realloc(block, 4096);
+    sink = block;
+    std::free(block);
+    block = std::calloc(4, 8);
+    sink = block;
+    std::free(block);
+    block = std::aligned_alloc(64, 128);
+    sink = block;
+    std::free(block);
+    EXPECT_EQ(AllocationCounter::Count() - before, 4u) << "malloc, realloc, calloc, aligned_alloc";
+
+    // The thread is started before the checkpoint: only its own request counts.
+    std::atomic<bool> go{false};
+    auto worker = std::async(std::launch::async, [&go] {
+        while (!go.load()) {
+            std::this_thread::yield();
+        }
+        auto value = std::make_unique<long>(3);
+        sink = value.get();
+    });
+    before = AllocationCounter::Count();
+    go = true;
+    ASSERT_EQ(worker.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(AllocationCounter::Count() - before, 1u) << "another thread's request";
+    worker.get();
+}
+
+TEST(AllocationCounterTest, ArmedFailureRefusesOnlyLargerRequests) {
+    AllocationCounter::FailAbove(1024);
+    std::unique_ptr<char[]> small;
+    EXPECT_NO_THROW(small = std::make_unique<char[]>(1024));
+    EXPECT_THROW(sink = std::make_unique<char[]>(1025).get(), std::bad_alloc);
+    EXPECT_EQ(new (std::nothrow) char[2048], nullptr);
+    AllocationCounter::StopFailing();
+    EXPECT_NO_THROW(sink = std::make_unique<char[]>(1 << 20).get());
+}
+
+// After the first block has grown the scratch buffer and the platform has lent
+// its first buffer, neither the intake nor the request path may touch the heap:
+// both run on audio threads.
+TEST_F(ExportedOutputTest, IntakeAndRequestsOnOneThreadAllocateNothing) {
+    ASSERT_TRUE(CreateAudioOutput());
+    ASSERT_TRUE(OpenStream());
+    const ZVSoundHandle handle = platform().LastCreatedHandle();
+    std::vector<float> block = Block(kBlockSamples);
+
+    // The first block grows the scratch buffer: the counter sees it.
+    uint64_t before = AllocationCounter::Count();
+    ASSERT_TRUE(Push(block, kBlockSamples));
+    EXPECT_GT(AllocationCounter::Count() - before, 0u) << "the counter misses the first block";
+
+    // Warm both request paths once: a fill from the ring, and a request left
+    // pending on an empty ring that the next block answers.
+    platform().RaiseRequest(handle);
+    platform().RaiseRequest(handle);
+    ASSERT_TRUE(Push(block, kBlockSamples));
+    platform().SetQuiet(true);
+    const ZVAudioOutputStats start = Stats();
+
+    before = AllocationCounter::Count();
+    for (int i = 0; i < kIterations; ++i) {
+        // Smaller blocks reuse the scratch buffer too.
+        Push(block, i % 3 == 0 ? kBlockSamples / 2 : kBlockSamples);
+        platform().RaiseRequest(handle);
+        platform().RaiseRequest(handle); // often finds the ring empty
+        ZVAudioOutputStats stats{};
+        GetAudioOutputStats(&stats);
+    }
+    const uint64_t allocations = AllocationCounter::Count() - before;
+    EXPECT_EQ(allocations, 0u);
+
+    // The loop really went through the fill, the deferral and the intake's fill.
+    const ZVAudioOutputStats end = Stats();
+    EXPECT_GE(end.buffersFilled - start.buffersFilled, uint64_t{kIterations});
+    EXPECT_GT(end.requestsDeferred - start.requestsDeferred, 0u);
+    EXPECT_GT(end.samplesDelivered - start.samplesDelivered, 0u);
+    EXPECT_TRUE(platform().Logs().empty());
+}
+
+TEST_F(ExportedOutputTest, RequestsFromAnotherThreadDuringIntakeAllocateNothing) {
+    ASSERT_TRUE(CreateAudioOutput());
+    ASSERT_TRUE(OpenStream());
+    const ZVSoundHandle handle = platform().LastCreatedHandle();
+    std::vector<float> block = Block(kBlockSamples);
+    ASSERT_TRUE(Push(block, kBlockSamples));
+    platform().RaiseRequest(handle);
+    platform().RaiseRequest(handle);
+    ASSERT_TRUE(Push(block, kBlockSamples));
+    platform().SetQuiet(true);
+    const ZVAudioOutputStats start = Stats();
+
+    // The platform's thread exists before the checkpoint and waits for it.
+    std::atomic<bool> go{false};
+    auto platformThread = std::async(std::launch::async, [&go, handle] {
+        while (!go.load()) {
+            std::this_thread::yield();
+        }
+        for (int i = 0; i < kIterations; ++i) {
+            zvtest::FakePlatform::Instance().RaiseRequest(handle);
+        }
+    });
+
+    const uint64_t before = AllocationCounter::Count();
+    go = true;
+    for (int i = 0; i < kIterations; ++i) {
+        Push(block, kBlockSamples);
+    }
+    ASSERT_EQ(platformThread.wait_for(std::chrono::seconds(60)), std::future_status::ready)
+        << "the request thread is stuck";
+    const uint64_t allocations = AllocationCounter::Count() - before;
+    platformThread.get();
+    EXPECT_EQ(allocations, 0u);
+
+    const ZVAudioOutputStats end = Stats();
+    EXPECT_GT(end.buffersFilled - start.buffersFilled, 0u);
+    EXPECT_EQ(end.samplesQueued - start.samplesQueued, uint64_t{kIterations} * kBlockSamples);
+    EXPECT_TRUE(platform().Logs().empty());
+}
+
+// Nothing on the audio paths needs the heap once warmed up, so they keep
+// working even when every allocation would fail.
+TEST_F(ExportedOutputTest, WarmedUpPathsWorkWhileEveryAllocationFails) {
+    ASSERT_TRUE(CreateAudioOutput());
+    ASSERT_TRUE(OpenStream());
+    const ZVSoundHandle handle = platform().LastCreatedHandle();
+    std::vector<float> block = Block(kBlockSamples);
+    ASSERT_TRUE(Push(block, kBlockSamples));
+    platform().RaiseRequest(handle);
+    platform().SetQuiet(true);
+    const ZVAudioOutputStats start = Stats();
+
+    AllocationCounter::FailAbove(0);
+    EXPECT_TRUE(Push(block, kBlockSamples));
+    platform().RaiseRequest(handle);
+    AllocationCounter::StopFailing();
+
+    const ZVAudioOutputStats end = Stats();
+    EXPECT_EQ(end.samplesQueued - start.samplesQueued, uint64_t{kBlockSamples});
+    EXPECT_EQ(end.buffersFilled - start.buffersFilled, 1u);
+    EXPECT_EQ(zvaudio::soundHandle, handle);
+}
