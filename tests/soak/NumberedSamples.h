@@ -1,0 +1,75 @@
+// Host floats that convert to one known, non-zero 16-bit value each, so that every
+// sample reaching the device can be traced back to the push it came from. Shared by
+// the soak run and the plug-in fuzzer.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+namespace zvtest {
+
+// The conversion rule, written out independently of the plug-in: scale by 32767 for
+// x >= 0 and by 32768 otherwise, in single precision, truncate toward zero, saturate;
+// NaN and both infinities give 0.
+inline int16_t ExpectedPcm16(float x) {
+    if (std::isnan(x) || std::isinf(x)) {
+        return 0;
+    }
+    const float product = x >= 0.0f ? x * 32767.0f : x * 32768.0f;
+    if (product >= 32767.0f) {
+        return 32767;
+    }
+    if (product <= -32768.0f) {
+        return -32768;
+    }
+    return static_cast<int16_t>(std::trunc(product));
+}
+
+// Sequence number n maps to the non-zero value (n mod 65535) + 1, read as a signed
+// 16-bit pattern. Zero is left out so that padded silence never looks like audio.
+class NumberedSamples {
+public:
+    static constexpr uint64_t kPeriod = 65535;
+
+    NumberedSamples() {
+        for (int32_t value = -32768; value <= 32767; ++value) {
+            floats[Slot(static_cast<int16_t>(value))] = FloatFor(static_cast<int16_t>(value));
+        }
+    }
+
+    static int16_t ValueOf(uint64_t sequence) {
+        return static_cast<int16_t>(static_cast<uint16_t>(sequence % kPeriod + 1));
+    }
+
+    float FloatOf(uint64_t sequence) const { return floats[Slot(ValueOf(sequence))]; }
+
+    // The smallest sequence number >= lowest that carries value (non-zero).
+    static uint64_t SequenceAtOrAfter(int16_t value, uint64_t lowest) {
+        const uint64_t index = static_cast<uint16_t>(value) - uint64_t{1};
+        return lowest + (index + kPeriod - lowest % kPeriod) % kPeriod;
+    }
+
+private:
+    static size_t Slot(int16_t value) { return static_cast<uint16_t>(value); }
+
+    // Negative values divide exactly by a power of two; positive ones are nudged to
+    // the float whose product truncates to the value.
+    static float FloatFor(int16_t value) {
+        if (value <= 0) {
+            return static_cast<float>(value) / 32768.0f;
+        }
+        float x = static_cast<float>(value) / 32767.0f;
+        while (ExpectedPcm16(x) < value) {
+            x = std::nextafter(x, 2.0f);
+        }
+        while (ExpectedPcm16(x) > value) {
+            x = std::nextafter(x, 0.0f);
+        }
+        return x;
+    }
+
+    std::array<float, 65536> floats{};
+};
+
+} // namespace zvtest
