@@ -1,0 +1,86 @@
+// The simulated audio device: the streams by handle and the settings, counters,
+// recording, tap and failures shared by all of them.
+#pragma once
+
+#include "DeviceCounters.h"
+#include "FailureInjector.h"
+#include "WavRecorder.h"
+#include "ZVSimulatedDevice.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+namespace zvsim {
+
+class SimulatedStream;
+
+// One instance lives for as long as the library is loaded. Every method may
+// be called from any thread. `streamsMutex` is held only to look a handle up,
+// add or remove it, never around a stream call; lookups hand out shared
+// pointers, so a stream destroyed during a call stays valid until it returns.
+class SimulatedDevice {
+public:
+    static constexpr uint32_t kRecommendedFrames = 1024;
+    static constexpr uint32_t kMinimumFrames = 256;
+    static constexpr uint32_t kMaximumFrames = 65536;
+    static constexpr uint32_t kMaximumChannels = 32;
+    static constexpr uint32_t kMaximumSampleRate = 768000;
+    static constexpr uint32_t kDefaultBuffersInFlight = 3;
+    static constexpr uint32_t kMaximumBuffersInFlight = 16;
+
+    // Reads ZV_SIM_WAV, ZV_SIM_SPEED and ZV_SIM_BUFFERS.
+    SimulatedDevice();
+    // Stops and frees every stream still open, then completes the recording.
+    ~SimulatedDevice();
+    SimulatedDevice(const SimulatedDevice&) = delete;
+    SimulatedDevice& operator=(const SimulatedDevice&) = delete;
+
+    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
+                                       AudioBufferFormat* outFormat, uint32_t* outRecommendedSize,
+                                       uint32_t* outMinimumSize);
+    ZVResult CreateSound(const AudioBufferFormat* format, uint32_t bufferSize,
+                         ZVAudioBufferCallback callback, void* context, ZVSoundHandle* outHandle);
+    ZVResult StartSound(ZVSoundHandle handle);
+    ZVResult StopSound(ZVSoundHandle handle);
+    ZVResult DestroySound(ZVSoundHandle handle);
+    ZVResult GetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuffer);
+    ZVResult ReleaseOutputBuffer(ZVSoundHandle handle);
+
+    DeviceCounters& Counters() { return counters; }
+    FailureInjector& Failures() { return failures; }
+    WavRecorder& Recorder() { return recorder; }
+
+    double SpeedFactor() const { return speedFactor.load(std::memory_order_relaxed); }
+    void SetSpeedFactor(double factor);
+    void SetBuffersInFlight(uint32_t count);
+    void SetPlaybackTap(ZVSimPlaybackTap tap, void* context);
+
+    // Counts, taps and records one released buffer. Called by streams on the
+    // releasing thread, with no stream lock held.
+    void Play(ZVSoundHandle handle, const AudioBufferFormat& format, const int16_t* samples,
+              uint32_t count);
+
+private:
+    std::shared_ptr<SimulatedStream> Find(ZVSoundHandle handle);
+    void ReadEnvironment();
+
+    DeviceCounters counters;
+    FailureInjector failures;
+    WavRecorder recorder;
+
+    std::atomic<double> speedFactor{1.0};
+    std::atomic<uint32_t> buffersInFlight{kDefaultBuffersInFlight};
+    std::atomic<ZVSoundHandle> nextHandle{1};
+
+    std::mutex tapMutex;
+    ZVSimPlaybackTap tap = nullptr;
+    void* tapContext = nullptr;
+
+    std::mutex streamsMutex;
+    std::unordered_map<ZVSoundHandle, std::shared_ptr<SimulatedStream>> streams;
+};
+
+} // namespace zvsim
