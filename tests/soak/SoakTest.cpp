@@ -1,0 +1,453 @@
+// A threaded soak run of the plug-in against the simulated device. An engine thread
+// pushes numbered samples at an irregular pace, the device pulls them at a varied
+// speed, and a third thread re-creates streams, re-creates the instance and makes the
+// device fail on purpose. Every sample the device plays must be one that was pushed,
+// in order and never twice; every sample that never played must be accounted for by
+// the statistics of the instance it was pushed to.
+//
+// ZV_SOAK_SECONDS sets the length (default 20), ZV_SOAK_SEED the random seed.
+#include "AllocationCounter.h"
+#include "NumberedSamples.h"
+#include "ZVAudioOutput.h"
+#include "ZVSimulatedDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using zvtest::AllocationCounter;
+using zvtest::NumberedSamples;
+
+constexpr uint32_t kLargestBlock = 2048;
+constexpr uint32_t kRates[] = {8000, 11025, 16000, 22050};
+constexpr uint32_t kFrames[] = {128, 256, 441, 512};
+constexpr double kSpeeds[] = {2.0, 10.0, 25.0, 60.0, 100.0};
+// The largest ring the run opens. A played sample is identified among the last
+// kLargestRing + kLargestBlock pushed, which must stay below the numbering period.
+constexpr uint64_t kLargestRing = 2 * 22050;
+static_assert(kLargestRing + kLargestBlock < NumberedSamples::kPeriod,
+              "played samples must be identifiable");
+
+double EnvNumber(const char* name, double fallback) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') {
+        return fallback;
+    }
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    return end != text && value > 0.0 ? value : fallback;
+}
+
+uint32_t Next(std::mt19937& random) {
+    return static_cast<uint32_t>(random());
+}
+
+bool Balanced(const ZVAudioOutputStats& s) {
+    return s.samplesQueued == s.samplesDelivered + s.samplesDropped + s.queuedSamples;
+}
+
+class Soak {
+public:
+    Soak(double runSeconds, uint32_t runSeed) : seconds(runSeconds), seed(runSeed) {}
+
+    void Run() {
+        ZVSimClearFailures();
+        ZVSimResetDeviceStats();
+        ZVSimSetBuffersInFlight(3);
+        ZVSimSetSpeedFactor(25.0);
+        ZVSimSetPlaybackTap(&Soak::Tap, this);
+        {
+            std::lock_guard<std::mutex> lock(accountingMutex);
+            StartInstance();
+        }
+
+        deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(seconds));
+        auto engine = std::async(std::launch::async, [this] { Engine(); });
+        auto lifecycle = std::async(std::launch::async, [this] { Lifecycle(); });
+        // A deadlock fails the run instead of hanging it.
+        const auto limit = std::chrono::duration<double>(seconds * 3 + 60);
+        for (auto* done : {&lifecycle, &engine}) {
+            if (done->wait_for(limit) != std::future_status::ready) {
+                std::fprintf(stderr, "soak: a thread did not finish within %.0f s\n",
+                             limit.count());
+                std::abort();
+            }
+            done->get();
+        }
+        {
+            std::lock_guard<std::mutex> lock(accountingMutex);
+            EndInstance();
+        }
+        ZVSimSetPlaybackTap(nullptr, nullptr);
+        ZVSimClearFailures();
+        ZVSimGetDeviceStats(&device);
+    }
+
+    // Results, read after Run().
+    double seconds;
+    uint32_t seed;
+    uint64_t pushes = 0;
+    uint64_t pushed = 0;
+    uint64_t played = 0;
+    uint64_t silence = 0;
+    uint64_t instances = 0;
+    uint64_t streams = 0;
+    uint64_t injected = 0;
+    uint64_t failures = 0;
+    char firstFailure[256] = "";
+    ZVAudioOutputStats totals{};
+    ZVSimDeviceStats device{};
+    bool steadyMeasured = false;
+    uint64_t steadyAllocations = 0;
+    uint64_t steadyPushes = 0;
+    uint64_t steadyRequests = 0;
+
+    uint64_t Checks() const { return checks.load(); }
+
+private:
+    static void Tap(ZVSoundHandle /*handle*/, const int16_t* samples, uint32_t count,
+                    void* context) {
+        static_cast<Soak*>(context)->OnPlayed(samples, count);
+    }
+
+    // Runs inside the plug-in's fill, on the device's thread or the engine's.
+    void OnPlayed(const int16_t* samples, uint32_t count) {
+        std::lock_guard<std::mutex> lock(checkMutex);
+        const uint64_t pushedNow = pushedCount.load();
+        for (uint32_t i = 0; i < count; ++i) {
+            if (samples[i] == 0) {
+                ++silence;
+                continue;
+            }
+            // Only the ring's contents can play: the last kLargestRing samples written,
+            // and at most one block may still be on its way in.
+            uint64_t lowest = havePlayed ? lastPlayed + 1 : 0;
+            if (pushedNow > kLargestRing + kLargestBlock) {
+                lowest = std::max(lowest, pushedNow - kLargestRing - kLargestBlock);
+            }
+            const uint64_t sequence = NumberedSamples::SequenceAtOrAfter(samples[i], lowest);
+            if (sequence >= pushedNow) {
+                FailLocked("sample %d played after #%" PRIu64
+                           " was never pushed, or played out of order or twice",
+                           samples[i], lastPlayed);
+                continue;
+            }
+            lastPlayed = sequence;
+            havePlayed = true;
+            ++played;
+        }
+    }
+
+    void Fail(const char* format, ...) {
+        std::lock_guard<std::mutex> lock(checkMutex);
+        va_list args;
+        va_start(args, format);
+        if (failures++ == 0) {
+            std::vsnprintf(firstFailure, sizeof firstFailure, format, args);
+        }
+        va_end(args);
+    }
+
+    void FailLocked(const char* format, ...) {
+        va_list args;
+        va_start(args, format);
+        if (failures++ == 0) {
+            std::vsnprintf(firstFailure, sizeof firstFailure, format, args);
+        }
+        va_end(args);
+    }
+
+    void CheckStats() {
+        ZVAudioOutputStats stats{};
+        if (!GetAudioOutputStats(&stats)) {
+            Fail("no instance while one should exist");
+        } else if (!Balanced(stats)) {
+            Fail("statistics out of balance: queued %" PRIu64 " != delivered %" PRIu64
+                 " + dropped %" PRIu64 " + waiting %" PRIu64,
+                 stats.samplesQueued, stats.samplesDelivered, stats.samplesDropped,
+                 stats.queuedSamples);
+        }
+        checks.fetch_add(1);
+    }
+
+    void Engine() {
+        AllocationCounter::Exempt bookkeeping;
+        std::mt19937 random(seed);
+        std::vector<float> block(kLargestBlock);
+        while (Clock::now() < deadline) {
+            uint32_t count = 1 + Next(random) % (Next(random) % 2 == 0 ? 256 : kLargestBlock);
+            if (warmUp.load()) {
+                count = kLargestBlock; // the scratch buffer reaches its final size
+            }
+            {
+                std::lock_guard<std::mutex> lock(accountingMutex);
+                const uint64_t first = pushedCount.load();
+                for (uint32_t i = 0; i < count; ++i) {
+                    block[i] = numbers.FloatOf(first + i);
+                }
+                pushedCount.store(first + count);
+                bool accepted = false;
+                {
+                    AllocationCounter::Exempt counted(false);
+                    accepted = OnUnityAudio(block.data(), static_cast<int32_t>(count));
+                }
+                if (!accepted) {
+                    Fail("a push found no instance");
+                }
+                ++pushes;
+                if (pushes % 64 == 0) {
+                    CheckStats();
+                }
+            }
+            warmUp.store(false);
+            const uint32_t pace = Next(random) % 100;
+            if (pace < 80) {
+                std::this_thread::sleep_for(std::chrono::microseconds(Next(random) % 300));
+            } else if (pace < 96) {
+                std::this_thread::yield();
+            } else {
+                // Long enough for the device to run dry.
+                std::this_thread::sleep_for(std::chrono::microseconds(2000 + Next(random) % 13000));
+            }
+        }
+    }
+
+    void Lifecycle() {
+        AllocationCounter::Exempt bookkeeping;
+        std::mt19937 random(seed * 7 + 1);
+        const Clock::time_point start = Clock::now();
+        const auto total = deadline - start;
+        bool steadyDone = !AllocationCounter::Supported();
+        while (Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10 + Next(random) % 140));
+            CheckStats();
+            if (!steadyDone && Clock::now() - start > total * 2 / 5) {
+                MeasureSteadyState();
+                steadyDone = true;
+                continue;
+            }
+            const uint32_t action = Next(random) % 100;
+            if (action < 55) {
+                std::lock_guard<std::mutex> lock(accountingMutex);
+                OpenStream(random);
+            } else if (action < 70) {
+                std::lock_guard<std::mutex> lock(accountingMutex);
+                EndInstance();
+                StartInstance();
+                OpenStream(random);
+            } else if (action < 90) {
+                InjectFailure(random);
+            } else {
+                ZVSimSetSpeedFactor(kSpeeds[Next(random) % std::size(kSpeeds)]);
+            }
+        }
+    }
+
+    // A while with no stream changes and no failures: the intake and the request path
+    // must not allocate at all.
+    void MeasureSteadyState() {
+        ZVSimClearFailures();
+        ZVSimSetSpeedFactor(25.0);
+        {
+            std::lock_guard<std::mutex> lock(accountingMutex);
+            ZVSimSetBuffersInFlight(3);
+            if (!CreateOutputBuffer(256, 2, 16000, 0, 0, 0.0f, 1)) {
+                Fail("no instance for the steady phase");
+            }
+            ++streams;
+        }
+        warmUp.store(true);
+        while (warmUp.load() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto phase =
+            std::min<Clock::duration>(std::chrono::seconds(1), (deadline - Clock::now()) / 2);
+        ZVSimDeviceStats before{};
+        ZVSimGetDeviceStats(&before);
+        const uint64_t pushesBefore = PushesSoFar();
+        AllocationCounter::Start();
+        std::this_thread::sleep_for(phase);
+        steadyAllocations = AllocationCounter::Stop();
+        ZVSimDeviceStats after{};
+        ZVSimGetDeviceStats(&after);
+        steadyPushes = PushesSoFar() - pushesBefore;
+        steadyRequests = after.requestsIssued - before.requestsIssued;
+        steadyMeasured = true;
+    }
+
+    uint64_t PushesSoFar() {
+        std::lock_guard<std::mutex> lock(accountingMutex);
+        return pushes;
+    }
+
+    void OpenStream(std::mt19937& random) {
+        uint32_t channels = 1 + Next(random) % 2;
+        uint32_t rate = kRates[Next(random) % std::size(kRates)];
+        uint32_t bufferSeconds = Next(random) % 12 == 0 ? 0 : 1;
+        if (Next(random) % 20 == 0) {
+            channels = 65536; // 2^32 samples: refused, and the open stream released
+            rate = 65536;
+        }
+        ZVSimSetBuffersInFlight(1 + Next(random) % 4);
+        if (!CreateOutputBuffer(kFrames[Next(random) % std::size(kFrames)], channels, rate, 0, 0,
+                                0.0f, bufferSeconds)) {
+            Fail("re-opening the stream found no instance");
+        }
+        ++streams;
+    }
+
+    void InjectFailure(std::mt19937& random) {
+        // Destroy is left alone: a stream that can be neither stopped nor destroyed
+        // would keep calling back into a freed instance, whatever the plug-in does.
+        // Release is left alone too: a buffer whose release fails never plays, yet its
+        // samples count as delivered, so the played count could not be reconciled.
+        constexpr ZVSimCall kCalls[] = {
+            kSimCallGetBufferedOutputDefaults,
+            kSimCallCreateSoundWithBufferedOutput,
+            kSimCallStartSound,
+            kSimCallStopSound,
+            kSimCallGetOutputBuffer,
+        };
+        const ZVSimCall call = kCalls[Next(random) % std::size(kCalls)];
+        const ZVResult result = call == kSimCallGetOutputBuffer && Next(random) % 2 == 0
+                                    ? kResultBufferNotReady
+                                    : kSimResultInjectedFailure;
+        ZVSimInjectFailure(call, result, 1 + Next(random) % 3);
+        ++injected;
+    }
+
+    // Both under accountingMutex, so that no push lands between the statistics and
+    // the destruction of the instance they describe.
+    void StartInstance() {
+        if (!CreateAudioOutput()) {
+            Fail("an instance already existed");
+        }
+        if (!CreateOutputBuffer(256, 2, 16000, 0, 0, 0.0f, 1)) {
+            Fail("no instance right after creating one");
+        }
+        ++instances;
+        ++streams;
+        pushedAtStart = pushedCount.load();
+        std::lock_guard<std::mutex> lock(checkMutex);
+        playedAtStart = played;
+        silenceAtStart = silence;
+    }
+
+    void EndInstance() {
+        ZVAudioOutputStats stats{};
+        if (!GetAudioOutputStats(&stats)) {
+            Fail("no instance to end");
+            return;
+        }
+        if (!Balanced(stats)) {
+            Fail("statistics out of balance before destruction");
+        }
+        if (!DestroyAudioOutput()) {
+            Fail("destroy found no instance");
+        }
+        // No instance now, so nothing plays until the next one: these counts are final.
+        uint64_t playedHere = 0;
+        uint64_t silenceHere = 0;
+        {
+            std::lock_guard<std::mutex> lock(checkMutex);
+            playedHere = played - playedAtStart;
+            silenceHere = silence - silenceAtStart;
+        }
+        const uint64_t pushedHere = pushedCount.load() - pushedAtStart;
+        if (pushedHere != stats.samplesQueued + stats.samplesWithoutStream) {
+            Fail("pushed %" PRIu64 " samples, but queued %" PRIu64 " + without stream %" PRIu64,
+                 pushedHere, stats.samplesQueued, stats.samplesWithoutStream);
+        }
+        // Samples still queued at the snapshot may have played before the release.
+        if (playedHere < stats.samplesDelivered ||
+            playedHere > stats.samplesDelivered + stats.queuedSamples) {
+            Fail("played %" PRIu64 " numbered samples, statistics say %" PRIu64 " (+%" PRIu64
+                 " waiting)",
+                 playedHere, stats.samplesDelivered, stats.queuedSamples);
+        }
+        if (silenceHere < stats.silenceSamples) {
+            Fail("played %" PRIu64 " zero samples, statistics say %" PRIu64, silenceHere,
+                 stats.silenceSamples);
+        }
+        totals.samplesQueued += stats.samplesQueued;
+        totals.samplesDropped +=
+            stats.samplesDropped + (stats.queuedSamples - (playedHere - stats.samplesDelivered));
+        totals.samplesDelivered += playedHere;
+        totals.silenceSamples += stats.silenceSamples;
+        totals.buffersFilled += stats.buffersFilled;
+        totals.requestsDeferred += stats.requestsDeferred;
+        totals.samplesWithoutStream += stats.samplesWithoutStream;
+    }
+
+    Clock::time_point deadline;
+    NumberedSamples numbers;
+    std::mutex accountingMutex; // a push, or an instance's last statistics and its end
+    std::mutex checkMutex;      // the played-sample checker
+    std::atomic<uint64_t> pushedCount{0};
+    std::atomic<uint64_t> checks{0};
+    std::atomic<bool> warmUp{false};
+    uint64_t lastPlayed = 0;
+    bool havePlayed = false;
+    uint64_t pushedAtStart = 0;
+    uint64_t playedAtStart = 0;
+    uint64_t silenceAtStart = 0;
+};
+
+} // namespace
+
+TEST(SoakTest, NumberedSamplesSurviveConcurrentPushesPullsRestartsAndFailures) {
+    const double seconds = EnvNumber("ZV_SOAK_SECONDS", 20.0);
+    const auto seed = static_cast<uint32_t>(EnvNumber("ZV_SOAK_SEED", 20240601.0));
+    auto soak = std::make_unique<Soak>(seconds, seed);
+    soak->Run();
+    const Soak& s = *soak;
+
+    std::printf("soak: %.0f s, seed %u: %" PRIu64 " pushes of %" PRIu64 " samples; %" PRIu64
+                " instances, %" PRIu64 " stream openings, %" PRIu64 " injected failures\n",
+                s.seconds, s.seed, s.pushes, s.totals.samplesQueued + s.totals.samplesWithoutStream,
+                s.instances, s.streams, s.injected);
+    std::printf("soak: played %" PRIu64 " numbered samples in order, %" PRIu64
+                " zero samples; dropped %" PRIu64 ", without stream %" PRIu64 "; %" PRIu64
+                " buffers, %" PRIu64 " deferred requests, %" PRIu64 " statistics checks\n",
+                s.played, s.silence, s.totals.samplesDropped, s.totals.samplesWithoutStream,
+                s.totals.buffersFilled, s.totals.requestsDeferred, s.Checks());
+    std::printf("soak: device: %" PRIu64 " requests, %" PRIu64 " buffers played, %" PRIu64
+                " fetches not ready, %" PRIu64 " starved periods\n",
+                s.device.requestsIssued, s.device.buffersPlayed, s.device.fetchesNotReady,
+                s.device.starvedPeriods);
+    if (s.steadyMeasured) {
+        std::printf("soak: steady phase: %" PRIu64 " allocations over %" PRIu64
+                    " pushes and %" PRIu64 " requests\n",
+                    s.steadyAllocations, s.steadyPushes, s.steadyRequests);
+    } else {
+        std::printf("soak: steady phase: allocations not counted in this build\n");
+    }
+
+    EXPECT_EQ(s.failures, 0u) << "first failure: " << s.firstFailure;
+    EXPECT_EQ(s.played, s.totals.samplesDelivered);
+    EXPECT_EQ(s.totals.samplesQueued, s.totals.samplesDelivered + s.totals.samplesDropped)
+        << "every queued sample either played or was dropped";
+    EXPECT_GT(s.played, 0u) << "the device played nothing";
+    EXPECT_GT(s.instances, 1u);
+    if (s.steadyMeasured) {
+        EXPECT_GT(s.steadyPushes, 0u);
+        EXPECT_GT(s.steadyRequests, 0u);
+        EXPECT_EQ(s.steadyAllocations, 0u) << "the audio paths allocated in steady state";
+    }
+}
