@@ -1,0 +1,164 @@
+#!/usr/bin/env python3
+"""Runs zv_benchmarks once and prints every figure as a ratio to its yardstick.
+
+    python3 benchmarks/summarize.py build/default/bin/zv_benchmarks [benchmark options]
+    python3 benchmarks/summarize.py --json results.json
+
+Without options the binary runs with the settings of docs/benchmarks.md. All
+ratios come from one run, so both sides of each pair saw the same machine.
+Each figure is the median over repetitions of the median batch (see
+RunBatches in BenchmarkRegistry.h); a ratio above 1 means ours is faster.
+"""
+
+import json
+import statistics
+import subprocess
+import sys
+
+DEFAULT_OPTIONS = [
+    "--benchmark_repetitions=7",
+    "--benchmark_min_time=0.2",
+    "--benchmark_enable_random_interleaving=true",
+    "--benchmark_report_aggregates_only=true",
+]
+SIZES = [256, 2048, 16384, 4194304]
+
+
+def load(argv):
+    if len(argv) >= 2 and argv[0] == "--json":
+        with open(argv[1], encoding="utf-8") as handle:
+            return json.load(handle)
+    if not argv:
+        sys.exit(__doc__)
+    options = argv[1:] or DEFAULT_OPTIONS
+    command = [argv[0], "--benchmark_format=json"] + options
+    print("running:", " ".join(command), file=sys.stderr)
+    result = subprocess.run(command, check=True, stdout=subprocess.PIPE, text=True)
+    return json.loads(result.stdout)
+
+
+def figures(report):
+    """name -> (samples per second, ns per call), medians over repetitions."""
+    runs = {}
+    medians = {}
+    for entry in report["benchmarks"]:
+        if entry.get("error_occurred"):
+            print("error in", entry["name"], ":", entry.get("error_message"), file=sys.stderr)
+            continue
+        name = entry["run_name"].replace("/manual_time", "")
+        if "median_samples_per_s" not in entry:
+            continue
+        value = (entry["median_samples_per_s"], entry["median_ns_per_call"])
+        if entry.get("run_type") == "aggregate":
+            if entry.get("aggregate_name") == "median":
+                medians[name] = value
+        else:
+            runs.setdefault(name, []).append(value)
+    for name, values in runs.items():
+        if name not in medians:
+            medians[name] = (statistics.median(v[0] for v in values),
+                             statistics.median(v[1] for v in values))
+    return medians
+
+
+def add_sdl_net(data):
+    """SDL2 converts in place, so each of its runs restores the input first;
+    its own conversion time is the run minus the restoring alone."""
+    for size in SIZES:
+        total = data.get(f"Convert/SDL2/{size}")
+        restore = data.get(f"Convert/SDL2Restore/{size}")
+        if total and restore and total[1] > restore[1]:
+            net_ns = total[1] - restore[1]
+            data[f"Convert/SDL2net/{size}"] = (size / (net_ns * 1e-9), net_ns)
+
+
+def ratio(data, ours, theirs):
+    if ours not in data or theirs not in data:
+        return None
+    return data[ours][0] / data[theirs][0]
+
+
+def print_conversions(data):
+    order = ["Ours", "PathAVX2", "PathSSE2", "PathScalar", "Reference", "Swresample", "SDL2net",
+             "SDL2", "SDL2Restore", "Read4Write2", "Memcpy6B"]
+    present = {name.split("/")[1] for name in data if name.startswith("Convert/")}
+    subjects = [s for s in order if s in present] + sorted(present - set(order))
+    print("Conversion throughput, Gsamples/s (median batch, median of repetitions)")
+    print(f"  {'':<14}" + "".join(f"{size:>12}" for size in SIZES))
+    for subject in subjects:
+        cells = []
+        for size in SIZES:
+            value = data.get(f"Convert/{subject}/{size}")
+            cells.append(f"{value[0] / 1e9:>12.2f}" if value else f"{'-':>12}")
+        print(f"  {subject:<14}" + "".join(cells))
+    print()
+
+
+def goals(data):
+    rows = []
+    for size in (2048, 16384):
+        rows.append((f"conversion {size} vs libswresample", f"Convert/Ours/{size}",
+                     f"Convert/Swresample/{size}", 1.0))
+        rows.append((f"conversion {size} vs read-4/write-2 kernel", f"Convert/Ours/{size}",
+                     f"Convert/Read4Write2/{size}", 0.45))
+    rows.append(("conversion 256 vs SDL2", "Convert/Ours/256", "Convert/SDL2net/256", 1.5))
+    peers = [f"Convert/{peer}/4194304" for peer in ("Swresample", "SDL2net")
+             if f"Convert/{peer}/4194304" in data]
+    fastest = max(peers, key=lambda name: data[name][0]) if peers else "Convert/none/4194304"
+    rows.append((f"conversion 4M vs fastest peer ({fastest.split('/')[1]})",
+                 "Convert/Ours/4194304", fastest, 0.95))
+    rows.append(("OnUnityAudio export 2048 vs libswresample conversion",
+                 "Intake/Export/2048", "Convert/Swresample/2048", 0.5))
+    rows.append(("ring Write+Take 2048 vs memcpy", "Ring/WriteTake/2048", "Ring/Memcpy/2048", 0.85))
+    rows.append(("request-path fill 2048 vs memcpy", "Fill/Request/2048", "Fill/Memcpy/2048", 0.85))
+    return rows
+
+
+def informational(data):
+    rows = [
+        ("OnUnityAudio export 2048 vs our bare conversion", "Intake/Export/2048",
+         "Intake/Convert/2048"),
+        ("streamMutex held per intake (2048) vs memcpy", "Lock/Intake/2048",
+         "Lock/MemcpyIn/2048"),
+        ("streamMutex held per fill (2048) vs memcpy", "Lock/Fill/2048", "Fill/Memcpy/2048"),
+    ]
+    for size in SIZES:
+        rows.append((f"conversion {size} vs memcpy of 6 bytes/sample", f"Convert/Ours/{size}",
+                     f"Convert/Memcpy6B/{size}"))
+    return rows
+
+
+def main():
+    report = load(sys.argv[1:])
+    context = report.get("context", {})
+    print(f"host: {context.get('host_name', '?')}, {context.get('num_cpus', '?')} CPUs, "
+          f"conversion path {context.get('conversion_path', '?')}, "
+          f"read-4/write-2 kernel {context.get('read4_write2_path', '?')}")
+    data = figures(report)
+    add_sdl_net(data)
+    print_conversions(data)
+
+    print("Goals (ratio = our throughput / yardstick throughput)")
+    print(f"  {'pair':<58}{'ratio':>8}{'goal':>8}  verdict")
+    missed = 0
+    for label, ours, theirs, goal in goals(data):
+        value = ratio(data, ours, theirs)
+        if value is None:
+            print(f"  {label:<58}{'n/a':>8}{goal:>8.2f}  not measured (peer missing)")
+            continue
+        verdict = "met" if value >= goal else f"MISSED by {100 * (1 - value / goal):.0f}%"
+        missed += value < goal
+        print(f"  {label:<58}{value:>8.2f}{goal:>8.2f}  {verdict}")
+    print()
+    print("For information")
+    for label, ours, theirs in informational(data):
+        value = ratio(data, ours, theirs)
+        ns = data.get(ours, (0, 0))[1]
+        shown = f"{value:.2f}" if value is not None else "n/a"
+        print(f"  {label:<58}{shown:>8}   ({ns:.0f} ns per call)")
+    print()
+    print(f"{missed} goal(s) missed")
+
+
+if __name__ == "__main__":
+    main()
