@@ -19,11 +19,13 @@ std::atomic<bool> counting{false};
 std::atomic<uint64_t> allocations{0};
 thread_local bool exempt = false;
 
+#if !defined(ZV_SANITIZED)
 void Note() {
     if (counting.load(std::memory_order_relaxed) && !exempt) {
         allocations.fetch_add(1, std::memory_order_relaxed);
     }
 }
+#endif
 
 } // namespace
 
