@@ -36,9 +36,10 @@ for target in $targets; do
     mkdir -p "$corpus" "$work/artifacts/$target"
     cp -n "fuzz/corpus/$target/"* "$corpus/" 2>/dev/null || true
     echo "=== $target: $seconds s from $(ls "$corpus" | wc -l) inputs"
+    # Progress lines are dropped; the summary, any report and the checked counts stay.
     if ! "$build/bin/${target}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 \
-            -artifact_prefix="$work/artifacts/$target/" "$corpus" \
-            2> >(grep -v -E '^#[0-9]+|NEW_FUNC|^INFO:' >&2); then
+            -artifact_prefix="$work/artifacts/$target/" "$corpus" 2>&1 |
+            grep -v -E '^#[0-9]+|NEW_FUNC|^INFO:'; then
         echo "=== $target FAILED; reproduce with: $build/bin/${target}_fuzzer $work/artifacts/$target/<crash file>"
         status=1
     fi
