@@ -112,9 +112,13 @@ void UnityPluginLoad(void* /*unityInterfaces*/) {}
 
 } // extern "C"
 
-#if !defined(_WIN32)
 // A second name for the same empty routine. The engine calls it without
 // arguments; the ignored pointer argument of the target costs nothing.
+#if defined(_MSC_VER)
+// The DLL exports it through ZVAudioOutput.def (UnityPluginUnload =
+// UnityPluginLoad); the alternate name resolves direct calls in other links.
+#  pragma comment(linker, "/alternatename:UnityPluginUnload=UnityPluginLoad")
+#else
 #  if defined(__GNUC__) && !defined(__clang__)
 #    pragma GCC diagnostic push
 #    pragma GCC diagnostic ignored "-Wattribute-alias"

@@ -1,0 +1,68 @@
+# The two platform DLLs as the plug-in imports them on Windows.
+#
+# The plug-in links against zv_sdk_loader.dll and zv_unity_native_logging.dll
+# by name only: their import libraries are made at build time from the export
+# lists in cmake/windows, so neither library has to be built or present, and
+# any build of them (the real ones or the stand-ins) can be put beside the
+# plug-in. With ZV_PLATFORM_SDK_DIR set, the platform's own import libraries
+# from that folder are used instead.
+set(ZV_WINDOWS_DEF_DIR ${CMAKE_CURRENT_LIST_DIR}/windows)
+include_guard(GLOBAL)
+
+set(ZV_PLATFORM_SDK_DIR "" CACHE PATH
+    "Folder with the platform's import libraries (zv_sdk_loader.lib, zv_unity_native_logging.lib); empty: made from the export lists")
+
+# zv_windows_import_library(<target> <dll name without .dll> <.def file>)
+# Defines the IMPORTED library <target> and the custom target <target>_implib
+# that makes its import library.
+function(zv_windows_import_library target name def_file)
+  if(ZV_PLATFORM_SDK_DIR)
+    find_library(ZV_PLATFORM_IMPLIB_${name}
+      NAMES ${name} ${name}.dll lib${name}.dll lib${name}
+      PATHS ${ZV_PLATFORM_SDK_DIR} PATH_SUFFIXES lib lib/x86_64 x86_64
+      NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+    set(implib ${ZV_PLATFORM_IMPLIB_${name}})
+    add_custom_target(${target}_implib)
+  else()
+    set(out_dir ${CMAKE_BINARY_DIR}/lib/platform)
+    if(MSVC)
+      set(implib ${out_dir}/${name}.lib)
+      # lib.exe (or llvm-lib) makes an import library from a .def.
+      set(make_implib ${CMAKE_AR} /nologo /machine:x64 /def:${def_file} /out:${implib})
+    else()
+      if(NOT CMAKE_DLLTOOL)
+        find_program(CMAKE_DLLTOOL NAMES ${ZV_MINGW_TRIPLET}-dlltool dlltool REQUIRED)
+      endif()
+      set(implib ${out_dir}/lib${name}.dll.a)
+      set(make_implib ${CMAKE_DLLTOOL} --input-def ${def_file} --dllname ${name}.dll
+                      --output-lib ${implib})
+    endif()
+    add_custom_command(
+      OUTPUT ${implib}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
+      COMMAND ${make_implib}
+      DEPENDS ${def_file}
+      COMMENT "Making the import library of ${name}.dll"
+      VERBATIM)
+    add_custom_target(${target}_implib DEPENDS ${implib})
+  endif()
+  add_library(${target} SHARED IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES IMPORTED_IMPLIB ${implib})
+endfunction()
+
+# zv_windows_link_platform(<target>)
+# Links <target> against both platform DLLs by name.
+function(zv_windows_link_platform target)
+  if(NOT TARGET zv_platform_sdk_loader)
+    if(MSVC OR CMAKE_CXX_SIMULATE_ID STREQUAL "MSVC")
+      set(logging_def ${ZV_WINDOWS_DEF_DIR}/zv_unity_native_logging.msvc.def)
+    else()
+      set(logging_def ${ZV_WINDOWS_DEF_DIR}/zv_unity_native_logging.gnu.def)
+    endif()
+    zv_windows_import_library(zv_platform_sdk_loader zv_sdk_loader
+      ${ZV_WINDOWS_DEF_DIR}/zv_sdk_loader.def)
+    zv_windows_import_library(zv_platform_logging zv_unity_native_logging ${logging_def})
+  endif()
+  target_link_libraries(${target} PRIVATE zv_platform_sdk_loader zv_platform_logging)
+  add_dependencies(${target} zv_platform_sdk_loader_implib zv_platform_logging_implib)
+endfunction()

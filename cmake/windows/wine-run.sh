@@ -1,0 +1,29 @@
+#!/bin/sh
+# The cross-compiling emulator of the Windows build: runs one Windows program
+# under Wine, headless, in the build tree's prefix.
+#
+#   wine-run.sh <prefix> <program.exe> [arguments...]
+#
+# WINEPREFIX in the environment takes precedence over <prefix>. A server
+# started here lingers a minute after the last program; tools/ci/windows.sh
+# starts one that stays until it stops it.
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+prefix=${WINEPREFIX:-${1:?usage: wine-run.sh <prefix> <program> [arguments...]}}
+shift
+
+export WINEPREFIX="$prefix"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+unset DISPLAY WAYLAND_DISPLAY
+
+"$here/wine-session.sh" start "$prefix" 60
+
+if command -v wine64 >/dev/null 2>&1; then
+    exec wine64 "$@"
+elif [ -x /usr/lib/wine/wine64 ]; then
+    export WINELOADER=/usr/lib/wine/wine64
+    exec /usr/lib/wine/wine64 "$@"
+fi
+exec wine "$@"
