@@ -20,6 +20,24 @@ unset DISPLAY WAYLAND_DISPLAY
 
 "$here/wine-session.sh" start "$prefix" 60
 
+# Host paths among the arguments (tests pass output files and the like) become
+# paths on Wine's Z: drive, which maps the host's root: a Windows program
+# reads "/tmp/x.wav" as C:\tmp\x.wav. The program itself stays as given.
+program=$1
+shift
+for argument in "$@"; do
+    shift
+    case "$argument" in
+    /*)
+        if [ -e "$(dirname "$argument")" ]; then
+            argument="Z:$argument"
+        fi
+        ;;
+    esac
+    set -- "$@" "$argument"
+done
+set -- "$program" "$@"
+
 if command -v wine64 >/dev/null 2>&1; then
     exec wine64 "$@"
 elif [ -x /usr/lib/wine/wine64 ]; then
