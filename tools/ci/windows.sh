@@ -42,5 +42,6 @@ trap stop_wine EXIT
 echo "Starting Wine in ${prefix}"
 "${session}" start "${prefix}"
 
-# Serial on purpose: Wine's processes share one server.
+# Serial: Wine's processes share one server, and test programs competing for
+# the CPU make Wine's thread start-up timing worse (see docs/windows.md).
 ctest --preset windows "$@"
