@@ -77,14 +77,17 @@ protected:
 
     // Runs `call` on a thread of its own; a call that does not return in time
     // is a deadlock and ends the run, since a hung thread cannot be joined.
+    // The thread is joined rather than detached: under Wine a thread detached
+    // at once sometimes never starts.
     template <typename Call> static std::invoke_result_t<Call> CallWithin(Call call) {
         std::packaged_task<std::invoke_result_t<Call>()> task(std::move(call));
         auto result = task.get_future();
-        std::thread(std::move(task)).detach();
+        std::thread worker(std::move(task));
         if (result.wait_for(kLimit) != std::future_status::ready) {
             std::fprintf(stderr, "a device call did not return: deadlock\n");
             std::abort();
         }
+        worker.join();
         return result.get();
     }
 

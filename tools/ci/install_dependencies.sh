@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what the build, the demo and the test suites need on a fresh Debian
+# machine. Safe to run again: apt skips what is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config python3
+  clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libswresample-dev libavutil-dev libsdl2-dev
+  mono-mcs mono-runtime
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+)
+
+if [[ "${1:-}" == "--native-only" ]]; then
+  packages=(build-essential cmake ninja-build pkg-config python3 libgtest-dev libgmock-dev)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if ((${#missing[@]} > 0)); then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+  "${sudo_cmd[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
