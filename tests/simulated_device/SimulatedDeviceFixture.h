@@ -4,16 +4,14 @@
 
 #include "ZVSimulatedDevice.h"
 
+#include "../support/Deadline.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
-#include <future>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -75,32 +73,12 @@ protected:
         return stats;
     }
 
-    // Runs `call` on a thread of its own; a call that does not return in time
-    // is a deadlock and ends the run, since a hung thread cannot be joined.
-    // The thread is joined rather than detached: under Wine a thread detached
-    // at once sometimes never starts.
     template <typename Call> static std::invoke_result_t<Call> CallWithin(Call call) {
-        std::packaged_task<std::invoke_result_t<Call>()> task(std::move(call));
-        auto result = task.get_future();
-        std::thread worker(std::move(task));
-        if (result.wait_for(kLimit) != std::future_status::ready) {
-            std::fprintf(stderr, "a device call did not return: deadlock\n");
-            std::abort();
-        }
-        worker.join();
-        return result.get();
+        return zvtest::CallWithin(kLimit, "a device call", std::move(call));
     }
 
-    // Polls until `condition` holds; false after the limit.
     static bool WaitFor(const std::function<bool()>& condition) {
-        const auto deadline = std::chrono::steady_clock::now() + kLimit;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return zvtest::WaitFor(kLimit, condition);
     }
 
     static void IgnoreRequest(ZVSoundHandle, void*) {}
