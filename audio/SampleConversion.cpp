@@ -89,6 +89,30 @@ ConversionPath BestPath() noexcept {
 
 std::atomic<int> activePath{-1};
 
+using Kernel = void (*)(const float*, int16_t*, size_t) noexcept;
+
+Kernel KernelFor(ConversionPath path) noexcept {
+    switch (path) {
+#if defined(__x86_64__) || defined(_M_X64)
+    case ConversionPath::Avx2: return detail::ConvertToPcm16Avx2;
+    case ConversionPath::Sse2: return detail::ConvertToPcm16Sse2;
+#endif
+    default: return detail::ConvertToPcm16Scalar;
+    }
+}
+
+void ChooseKernelAndConvert(const float* in, int16_t* out, size_t count) noexcept;
+
+// ConvertToPcm16 is one indirect call. The first call lands in ChooseKernelAndConvert,
+// which installs the kernel for this CPU; racing first calls install the same one.
+std::atomic<Kernel> activeKernel{ChooseKernelAndConvert};
+
+void ChooseKernelAndConvert(const float* in, int16_t* out, size_t count) noexcept {
+    const Kernel kernel = KernelFor(ActiveConversionPath());
+    activeKernel.store(kernel, std::memory_order_relaxed);
+    kernel(in, out, count);
+}
+
 // Same rule as the reference without a data-dependent branch: the scale is a select, the
 // clamp happens in float so the truncation never sees a value outside int32 (a NaN product
 // becomes kHighest here), and non-finite inputs are masked to 0 afterwards.
@@ -175,13 +199,7 @@ ConversionPath ActiveConversionPath() noexcept {
 }
 
 void ConvertToPcm16(const float* in, int16_t* out, size_t count) noexcept {
-    switch (ActiveConversionPath()) {
-#if defined(__x86_64__) || defined(_M_X64)
-    case ConversionPath::Avx2: detail::ConvertToPcm16Avx2(in, out, count); return;
-    case ConversionPath::Sse2: detail::ConvertToPcm16Sse2(in, out, count); return;
-#endif
-    default: detail::ConvertToPcm16Scalar(in, out, count); return;
-    }
+    activeKernel.load(std::memory_order_relaxed)(in, out, count);
 }
 
 const char* ConversionPathName(ConversionPath path) noexcept {
