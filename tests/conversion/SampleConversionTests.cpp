@@ -193,6 +193,58 @@ TEST_P(SampleConversionBlocks, MatchesReferenceForEveryLengthAndOffsetWithoutStr
     }
 }
 
+// The vector paths convert clean stretches without clamps and redo a stretch by the exact
+// rule only when a value there needs it. Runs of ordinary values with one such value
+// planted at many positions check that it is noticed wherever it lands: first values
+// before an aligned boundary, either half of an unrolled loop, the overlapping last group,
+// either side of a stretch boundary. Runs without one check the clean path itself.
+TEST_P(SampleConversionBlocks, NoticesAnOutOfRangeValueAnywhereInALongRun) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::array<float, 6> planted{
+        std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1e10f, -1e10f, -65536.0f};
+    constexpr std::array<size_t, 12> kLengths{31,  32,   33,   64,   65,   97,
+                                              255, 2047, 2048, 4095, 4097, 6151};
+    constexpr size_t kMaxOffset = 7;
+
+    std::mt19937 random(20240612u);
+    std::uniform_real_distribution<float> nominal(-1.02f, 1.02f);
+    std::vector<float> source(kMaxOffset + kLengths.back());
+    std::generate(source.begin(), source.end(), [&] { return nominal(random); });
+    std::vector<int16_t> expected(source.size());
+    std::vector<int16_t> out(source.size());
+
+    for (const size_t length : kLengths) {
+        // Every position in short runs; in long ones a prime stride plus both ends.
+        const size_t stride = length < 128 ? 1 : 13;
+        for (size_t offset = 0; offset <= kMaxOffset; ++offset) {
+            float* const in = source.data() + offset;
+            ConvertToPcm16Reference(in, expected.data(), length);
+            GetParam().Run(in, out.data(), length);
+            ASSERT_TRUE(std::equal(expected.begin(),
+                                   expected.begin() + static_cast<ptrdiff_t>(length), out.begin()))
+                << "clean run, length " << length << ", offset " << offset;
+
+            std::vector<size_t> positions;
+            for (size_t at = 0; at < length; at += stride) {
+                positions.push_back(at);
+            }
+            positions.push_back(length - 1);
+            for (const size_t at : positions) {
+                const float kept = in[at];
+                in[at] = planted[(at + offset) % planted.size()];
+                ConvertToPcm16Reference(in, expected.data(), length);
+                GetParam().Run(in, out.data(), length);
+                in[at] = kept;
+                ASSERT_TRUE(std::equal(expected.begin(),
+                                       expected.begin() + static_cast<ptrdiff_t>(length),
+                                       out.begin()))
+                    << "length " << length << ", offset " << offset << ", "
+                    << planted[(at + offset) % planted.size()] << " at " << at;
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllPaths, SampleConversionBlocks, ::testing::ValuesIn(AllConverters()),
                          ConverterName);
 
