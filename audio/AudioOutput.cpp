@@ -66,7 +66,7 @@ void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
 
     ZVSoundHandle handle = kInvalidSoundHandle;
     if (const ZVResult result = ZVAudioCreateSoundWithBufferedOutput(&format, bufferSize,
-                                                                      BufferCallback, this, &handle);
+                                                                     BufferCallback, this, &handle);
         result != kResultOk) {
         LogPlatformFailure("ZVAudioCreateSoundWithBufferedOutput", result);
         return;
@@ -149,7 +149,7 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
         return;
     }
     const uint64_t queuedBefore = ring->Available();
-    ring->Write(convertBuffer, static_cast<int32_t>(count));
+    ring->Write(convertBuffer.data(), static_cast<int32_t>(count));
     stats.samplesQueued += count;
     stats.samplesDropped += queuedBefore + count - ring->Available();
 
@@ -177,8 +177,7 @@ void AudioOutput::OnBufferRequested(ZVSoundHandle handle) {
 
 bool AudioOutput::FillOutputBuffer() {
     AudioOutputBuffer buffer{nullptr, 0};
-    if (const ZVResult result = ZVAudioGetOutputBuffer(soundHandle, &buffer);
-        result != kResultOk) {
+    if (const ZVResult result = ZVAudioGetOutputBuffer(soundHandle, &buffer); result != kResultOk) {
         LogPlatformFailure("ZVAudioGetOutputBuffer", result);
         // Nothing was lent, so nothing is taken, written or released; the
         // queued samples wait for the next fill.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioOutputStats.h"
+#include "CacheLineAllocator.h"
 #include "SampleRingBuffer.h"
 #include "ZVAudio.h"
 
@@ -60,7 +61,7 @@ private:
     // Requires streamMutex held and ring non-null.
     bool FillOutputBuffer();
 
-    std::vector<int16_t> convertBuffer;
+    std::vector<int16_t, CacheLineAllocator<int16_t>> convertBuffer;
     std::unique_ptr<SampleRingBuffer> ring;
     std::atomic<bool> bufferRequested{false};
 

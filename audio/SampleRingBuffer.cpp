@@ -120,14 +120,4 @@ uint32_t SampleRingBuffer::Take(int16_t* destination, uint32_t n) {
     return static_cast<uint32_t>(k1 + k2);
 }
 
-uint32_t SampleRingBuffer::Available() const {
-    if (readIndex == -1) {
-        return 0;
-    }
-    if (readIndex <= writeIndex) {
-        return static_cast<uint32_t>(writeIndex - readIndex + 1);
-    }
-    return static_cast<uint32_t>(writeIndex - readIndex + 1 + Cap());
-}
-
 } // namespace zvaudio

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CacheLineAllocator.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -28,7 +30,14 @@ public:
     // how many were moved. The caller pads whatever remains.
     uint32_t Take(int16_t* destination, uint32_t n);
 
-    uint32_t Available() const;
+    // Inline: the request path asks this on every platform request.
+    uint32_t Available() const {
+        if (readIndex == -1) {
+            return 0;
+        }
+        const int32_t queued = writeIndex - readIndex + 1;
+        return static_cast<uint32_t>(queued > 0 ? queued : queued + Cap());
+    }
     uint32_t Capacity() const { return static_cast<uint32_t>(samples.size()); }
 
     // Index of the oldest / newest queued sample, -1 when empty.
@@ -40,7 +49,7 @@ private:
     void CopyIn(int32_t slot, const int16_t* source, int32_t count);
     void CopyOut(int16_t* destination, int32_t slot, int32_t count) const;
 
-    std::vector<int16_t> samples;
+    std::vector<int16_t, CacheLineAllocator<int16_t>> samples;
     int32_t readIndex = -1;
     int32_t writeIndex = -1;
 };

@@ -3,6 +3,7 @@
 #include "AlignedBuffer.h"
 #include "BenchmarkPlatform.h"
 #include "BenchmarkRegistry.h"
+#include "CacheLineAllocator.h"
 #include "SampleConversion.h"
 #include "SampleRingBuffer.h"
 #include "ZVAudioOutput.h"
@@ -26,9 +27,13 @@ constexpr CallSize BlockCall(int copies) {
     return {kBlock, int64_t{copies} * 2 * static_cast<int64_t>(kBlockBytes)};
 }
 
-std::vector<int16_t> SampleBlock() {
+// Allocated as the ring allocates its storage, so that memcpy and the ring see
+// the same alignment.
+using LineAlignedSamples = std::vector<int16_t, zvaudio::CacheLineAllocator<int16_t>>;
+
+LineAlignedSamples SampleBlock() {
     const std::vector<float> signal = TestSignal(kBlock);
-    std::vector<int16_t> block(kBlock);
+    LineAlignedSamples block(kBlock);
     zvaudio::ConvertToPcm16Reference(signal.data(), block.data(), block.size());
     return block;
 }
@@ -51,19 +56,19 @@ private:
 
 void RingWriteTake(benchmark::State& state) {
     zvaudio::SampleRingBuffer ring(kRingSamples);
-    const std::vector<int16_t> block = SampleBlock();
-    std::vector<int16_t> destination(kBlock);
+    const LineAlignedSamples block = SampleBlock();
+    LineAlignedSamples destination(kBlock);
     RunBatches(state, kBlocks, BlockCall(2), [&] {
-        ring.Write(block, kBlock);
+        ring.Write(block.data(), kBlock);
         benchmark::DoNotOptimize(ring.Take(destination.data(), kBlock));
         benchmark::ClobberMemory();
     });
 }
 
 void RingMemcpy(benchmark::State& state) {
-    std::vector<int16_t> storage(kRingSamples);
-    const std::vector<int16_t> block = SampleBlock();
-    std::vector<int16_t> destination(kBlock);
+    LineAlignedSamples storage(kRingSamples);
+    const LineAlignedSamples block = SampleBlock();
+    LineAlignedSamples destination(kBlock);
     StoragePosition position;
     RunBatches(state, kBlocks, BlockCall(2), [&] {
         int16_t* slot = storage.data() + position.Next();
@@ -153,9 +158,9 @@ void FillRequest(benchmark::State& state) {
 // same untimed refill traffic as the request path, so that both find the
 // queued samples equally warm in the cache.
 void FillMemcpy(benchmark::State& state) {
-    std::vector<int16_t> storage(kRingSamples);
-    const std::vector<int16_t> converted = SampleBlock();
-    std::vector<int16_t> lent(kBlock);
+    LineAlignedSamples storage(kRingSamples);
+    const LineAlignedSamples converted = SampleBlock();
+    LineAlignedSamples lent(kBlock);
     StoragePosition in;
     StoragePosition out;
     const auto refill = [&] {
@@ -185,13 +190,13 @@ struct LockedState {
     ZVAudioOutputStats stats{};
 };
 
-void LockedWrite(LockedState& s, const std::vector<int16_t>& converted) {
+void LockedWrite(LockedState& s, const LineAlignedSamples& converted) {
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.handle == kInvalidSoundHandle) {
         return;
     }
     const uint64_t queuedBefore = s.ring.Available();
-    s.ring.Write(converted, kBlock);
+    s.ring.Write(converted.data(), kBlock);
     s.stats.samplesQueued += kBlock;
     s.stats.samplesDropped += queuedBefore + kBlock - s.ring.Available();
     if (s.requested.load()) {
@@ -230,8 +235,8 @@ void LockedFill(LockedState& s, ZVSoundHandle requestHandle) {
 
 void LockIntake(benchmark::State& state) {
     LockedState s;
-    const std::vector<int16_t> converted = SampleBlock();
-    std::vector<int16_t> drained(kBlock);
+    const LineAlignedSamples converted = SampleBlock();
+    LineAlignedSamples drained(kBlock);
     const auto drain = [&] {
         for (int i = 0; i < kBlocks; ++i) {
             s.ring.Take(drained.data(), kBlock);
@@ -246,10 +251,10 @@ void LockIntake(benchmark::State& state) {
 void LockFill(benchmark::State& state) {
     BenchmarkPlatform::SetBufferBytes(static_cast<uint32_t>(kBlockBytes));
     LockedState s;
-    const std::vector<int16_t> converted = SampleBlock();
+    const LineAlignedSamples converted = SampleBlock();
     const auto refill = [&] {
         for (int i = 0; i < kBlocks; ++i) {
-            s.ring.Write(converted, kBlock);
+            s.ring.Write(converted.data(), kBlock);
         }
     };
     RunBatches(state, kBlocks, BlockCall(1), refill, [&] { LockedFill(s, s.handle); });
@@ -261,9 +266,9 @@ void LockFill(benchmark::State& state) {
 // memcpy of one block's bytes into ring-sized storage, after the same untimed
 // drain traffic as the locked intake.
 void LockMemcpyIn(benchmark::State& state) {
-    std::vector<int16_t> storage(kRingSamples);
-    const std::vector<int16_t> converted = SampleBlock();
-    std::vector<int16_t> drained(kBlock);
+    LineAlignedSamples storage(kRingSamples);
+    const LineAlignedSamples converted = SampleBlock();
+    LineAlignedSamples drained(kBlock);
     StoragePosition in;
     StoragePosition out;
     const auto drain = [&] {
