@@ -61,7 +61,7 @@ private:
     // Requires streamMutex held and ring non-null.
     bool FillOutputBuffer();
 
-    std::vector<int16_t, CacheLineAllocator<int16_t>> convertBuffer;
+    CacheLineSamples convertBuffer;
     std::unique_ptr<SampleRingBuffer> ring;
     std::atomic<bool> bufferRequested{false};
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
+#include <vector>
 
 namespace zvaudio {
 
@@ -33,5 +35,9 @@ public:
         return false;
     }
 };
+
+// Interleaved 16-bit samples on cache lines: the ring's storage and the
+// intake's conversion scratch.
+using CacheLineSamples = std::vector<int16_t, CacheLineAllocator<int16_t>>;
 
 } // namespace zvaudio

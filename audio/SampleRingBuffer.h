@@ -49,7 +49,7 @@ private:
     void CopyIn(int32_t slot, const int16_t* source, int32_t count);
     void CopyOut(int16_t* destination, int32_t slot, int32_t count) const;
 
-    std::vector<int16_t, CacheLineAllocator<int16_t>> samples;
+    CacheLineSamples samples;
     int32_t readIndex = -1;
     int32_t writeIndex = -1;
 };

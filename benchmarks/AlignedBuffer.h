@@ -1,9 +1,9 @@
 #pragma once
 
+#include "CacheLineAllocator.h"
+
 #include <cstddef>
-#include <cstdlib>
-#include <memory>
-#include <new>
+#include <vector>
 
 namespace zvbench {
 
@@ -12,27 +12,15 @@ namespace zvbench {
 // across benchmarks.
 template <typename T> class AlignedBuffer {
 public:
-    explicit AlignedBuffer(size_t count) : size(count) {
-        constexpr size_t kAlignment = 64;
-        const size_t bytes = (count * sizeof(T) + kAlignment - 1) / kAlignment * kAlignment;
-        storage.reset(
-            static_cast<T*>(std::aligned_alloc(kAlignment, bytes == 0 ? kAlignment : bytes)));
-        if (!storage) {
-            throw std::bad_alloc();
-        }
-    }
+    explicit AlignedBuffer(size_t count) : storage(count) {}
 
-    T* data() { return storage.get(); }
-    const T* data() const { return storage.get(); }
-    size_t count() const { return size; }
-    size_t bytes() const { return size * sizeof(T); }
+    T* data() { return storage.data(); }
+    const T* data() const { return storage.data(); }
+    size_t count() const { return storage.size(); }
+    size_t bytes() const { return storage.size() * sizeof(T); }
 
 private:
-    struct Free {
-        void operator()(T* pointer) const { std::free(pointer); }
-    };
-    std::unique_ptr<T, Free> storage;
-    size_t size;
+    std::vector<T, zvaudio::CacheLineAllocator<T>> storage;
 };
 
 } // namespace zvbench

@@ -15,8 +15,7 @@ struct PlatformState {
     ZVSoundHandle handle = kInvalidSoundHandle;
     ZVSoundHandle nextHandle = 1;
     // Lent on a cache-line boundary, as the ring's storage and the yardsticks' buffers are.
-    std::vector<int16_t, zvaudio::CacheLineAllocator<int16_t>> buffer =
-        std::vector<int16_t, zvaudio::CacheLineAllocator<int16_t>>(2048);
+    zvaudio::CacheLineSamples buffer = zvaudio::CacheLineSamples(2048);
     uint64_t logLines = 0;
 };
 

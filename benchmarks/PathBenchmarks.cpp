@@ -1,6 +1,5 @@
 // The plug-in's own paths at the host's usual block of 2048 samples, each
 // paired with memcpy of the same bytes between buffers of the same sizes.
-#include "AlignedBuffer.h"
 #include "BenchmarkPlatform.h"
 #include "BenchmarkRegistry.h"
 #include "CacheLineAllocator.h"
@@ -27,13 +26,13 @@ constexpr CallSize BlockCall(int copies) {
     return {kBlock, int64_t{copies} * 2 * static_cast<int64_t>(kBlockBytes)};
 }
 
-// Allocated as the ring allocates its storage, so that memcpy and the ring see
-// the same alignment.
-using LineAlignedSamples = std::vector<int16_t, zvaudio::CacheLineAllocator<int16_t>>;
+// Every buffer is allocated as the ring allocates its storage, so that memcpy
+// and the ring see the same alignment.
+using zvaudio::CacheLineSamples;
 
-LineAlignedSamples SampleBlock() {
+CacheLineSamples SampleBlock() {
     const std::vector<float> signal = TestSignal(kBlock);
-    LineAlignedSamples block(kBlock);
+    CacheLineSamples block(kBlock);
     zvaudio::ConvertToPcm16Reference(signal.data(), block.data(), block.size());
     return block;
 }
@@ -56,8 +55,8 @@ private:
 
 void RingWriteTake(benchmark::State& state) {
     zvaudio::SampleRingBuffer ring(kRingSamples);
-    const LineAlignedSamples block = SampleBlock();
-    LineAlignedSamples destination(kBlock);
+    const CacheLineSamples block = SampleBlock();
+    CacheLineSamples destination(kBlock);
     RunBatches(state, kBlocks, BlockCall(2), [&] {
         ring.Write(block.data(), kBlock);
         benchmark::DoNotOptimize(ring.Take(destination.data(), kBlock));
@@ -66,9 +65,9 @@ void RingWriteTake(benchmark::State& state) {
 }
 
 void RingMemcpy(benchmark::State& state) {
-    LineAlignedSamples storage(kRingSamples);
-    const LineAlignedSamples block = SampleBlock();
-    LineAlignedSamples destination(kBlock);
+    CacheLineSamples storage(kRingSamples);
+    const CacheLineSamples block = SampleBlock();
+    CacheLineSamples destination(kBlock);
     StoragePosition position;
     RunBatches(state, kBlocks, BlockCall(2), [&] {
         int16_t* slot = storage.data() + position.Next();
@@ -158,9 +157,9 @@ void FillRequest(benchmark::State& state) {
 // same untimed refill traffic as the request path, so that both find the
 // queued samples equally warm in the cache.
 void FillMemcpy(benchmark::State& state) {
-    LineAlignedSamples storage(kRingSamples);
-    const LineAlignedSamples converted = SampleBlock();
-    LineAlignedSamples lent(kBlock);
+    CacheLineSamples storage(kRingSamples);
+    const CacheLineSamples converted = SampleBlock();
+    CacheLineSamples lent(kBlock);
     StoragePosition in;
     StoragePosition out;
     const auto refill = [&] {
@@ -190,7 +189,7 @@ struct LockedState {
     ZVAudioOutputStats stats{};
 };
 
-void LockedWrite(LockedState& s, const LineAlignedSamples& converted) {
+void LockedWrite(LockedState& s, const CacheLineSamples& converted) {
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.handle == kInvalidSoundHandle) {
         return;
@@ -235,8 +234,8 @@ void LockedFill(LockedState& s, ZVSoundHandle requestHandle) {
 
 void LockIntake(benchmark::State& state) {
     LockedState s;
-    const LineAlignedSamples converted = SampleBlock();
-    LineAlignedSamples drained(kBlock);
+    const CacheLineSamples converted = SampleBlock();
+    CacheLineSamples drained(kBlock);
     const auto drain = [&] {
         for (int i = 0; i < kBlocks; ++i) {
             s.ring.Take(drained.data(), kBlock);
@@ -251,7 +250,7 @@ void LockIntake(benchmark::State& state) {
 void LockFill(benchmark::State& state) {
     BenchmarkPlatform::SetBufferBytes(static_cast<uint32_t>(kBlockBytes));
     LockedState s;
-    const LineAlignedSamples converted = SampleBlock();
+    const CacheLineSamples converted = SampleBlock();
     const auto refill = [&] {
         for (int i = 0; i < kBlocks; ++i) {
             s.ring.Write(converted.data(), kBlock);
@@ -266,9 +265,9 @@ void LockFill(benchmark::State& state) {
 // memcpy of one block's bytes into ring-sized storage, after the same untimed
 // drain traffic as the locked intake.
 void LockMemcpyIn(benchmark::State& state) {
-    LineAlignedSamples storage(kRingSamples);
-    const LineAlignedSamples converted = SampleBlock();
-    LineAlignedSamples drained(kBlock);
+    CacheLineSamples storage(kRingSamples);
+    const CacheLineSamples converted = SampleBlock();
+    CacheLineSamples drained(kBlock);
     StoragePosition in;
     StoragePosition out;
     const auto drain = [&] {
