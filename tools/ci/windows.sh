@@ -44,4 +44,6 @@ echo "Starting Wine in ${prefix}"
 
 # Serial: Wine's processes share one server, and test programs competing for
 # the CPU make Wine's thread start-up timing worse (see docs/windows.md).
-ctest --preset windows "$@"
+# A failed test runs once more: now and then Wine ends a program before it has
+# printed anything. A test that fails twice fails the suite.
+ctest --preset windows --repeat until-pass:2 "$@"
