@@ -90,6 +90,9 @@ void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
         return;
     }
 
+    streamChannelCount = channelCount;
+    streamSampleRate = sampleRate;
+
     std::lock_guard<std::mutex> lock(streamMutex);
     soundHandle = handle;
     ring = std::move(newRing);
@@ -206,6 +209,23 @@ ZVAudioOutputStats AudioOutput::GetStats() const {
     ZVAudioOutputStats snapshot = stats;
     snapshot.queuedSamples = ring ? ring->Available() : 0;
     snapshot.ringCapacity = ring ? ring->Capacity() : 0;
+    return snapshot;
+}
+
+void AudioOutput::SetLatencyTarget(uint32_t milliseconds) {
+    latencyTargetMilliseconds = milliseconds;
+}
+
+ZVAudioOutputLatencyStats AudioOutput::GetLatencyStats() const {
+    ZVAudioOutputLatencyStats snapshot{};
+    snapshot.targetMilliseconds = latencyTargetMilliseconds;
+    std::lock_guard<std::mutex> lock(streamMutex);
+    if (ring && latencyTargetMilliseconds != 0) {
+        const uint64_t frames =
+            uint64_t{streamSampleRate} * latencyTargetMilliseconds / 1000;
+        snapshot.targetSamples =
+            std::min<uint64_t>(frames * streamChannelCount, ring->Capacity());
+    }
     return snapshot;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AudioOutputStats.h"
+#include "ZVAudioOutput.h"
 #include "CacheLineAllocator.h"
 #include "SampleRingBuffer.h"
 #include "ZVAudio.h"
@@ -55,6 +55,11 @@ public:
 
     ZVAudioOutputStats GetStats() const;
 
+    // Queue depth to steer the ring towards, for this stream and every later
+    // one; 0 switches latency control off.
+    void SetLatencyTarget(uint32_t milliseconds);
+    ZVAudioOutputLatencyStats GetLatencyStats() const;
+
 private:
     // Writes one platform buffer from the ring, padding with silence.
     // Returns false only when the platform had no buffer to give.
@@ -68,6 +73,11 @@ private:
     // Under streamMutex, except samplesWithoutStream, which only the host's
     // (serialised) calls touch.
     ZVAudioOutputStats stats{};
+
+    // Host calls only (serialised by the exports' lock).
+    uint32_t latencyTargetMilliseconds = 0;
+    uint32_t streamChannelCount = 0;
+    uint32_t streamSampleRate = 0;
 };
 
 // The callback registered with every stream; context is the AudioOutput.

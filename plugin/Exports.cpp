@@ -108,6 +108,32 @@ bool GetAudioOutputStats(ZVAudioOutputStats* stats) {
     }
 }
 
+bool SetAudioOutputLatencyTarget(uint32_t milliseconds) {
+    try {
+        std::lock_guard<std::mutex> lock(apiMutex);
+        if (!instance.pointer) {
+            return false;
+        }
+        instance.pointer->SetLatencyTarget(milliseconds);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool GetAudioOutputLatencyStats(ZVAudioOutputLatencyStats* stats) {
+    try {
+        std::lock_guard<std::mutex> lock(apiMutex);
+        if (!instance.pointer || stats == nullptr) {
+            return false;
+        }
+        *stats = instance.pointer->GetLatencyStats();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 void UnityPluginLoad(void* /*unityInterfaces*/) {}
 
 } // extern "C"

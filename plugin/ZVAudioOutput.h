@@ -1,11 +1,41 @@
-// The plug-in's boundary toward the host engine: six exported functions and
-// the statistics export, all with C linkage and undecorated names. Boolean
-// results are one byte wide (1 = true).
+// The plug-in's boundary toward the host engine: six exported functions, the
+// statistics export and latency control, all with C linkage and undecorated
+// names. Boolean results are one byte wide (1 = true). This header stands on
+// its own: it is the one a host needs.
 #pragma once
 
-#include "AudioOutputStats.h"
-
 #include <cstdint>
+
+// Counters of one instance since it was created. Every field is 64 bits and
+// the record has no padding, so managed code can mirror it byte for byte.
+// Always: samplesQueued == samplesDelivered + samplesDropped + queuedSamples.
+struct ZVAudioOutputStats {
+    uint64_t samplesQueued;        // samples handed to a ring (after any rate adjustment)
+    uint64_t samplesDropped;       // of those, samples that left a ring unplayed
+    uint64_t samplesDelivered;     // queued samples written into platform buffers
+    uint64_t silenceSamples;       // zero samples padded into platform buffers
+    uint64_t buffersFilled;        // platform buffers filled and handed back
+    uint64_t requestsDeferred;     // platform requests that found the ring empty
+    uint64_t queuedSamples;        // samples waiting in the ring now
+    uint64_t ringCapacity;         // capacity of the current ring; 0 with no stream
+    uint64_t samplesWithoutStream; // host samples ignored because no stream existed
+};
+static_assert(sizeof(ZVAudioOutputStats) == 72, "the statistics record is 72 bytes");
+
+// Latency control of one instance. Every field is 8 bytes and the record has
+// no padding (64 bytes). Counters run since the instance was created.
+struct ZVAudioOutputLatencyStats {
+    uint64_t targetMilliseconds; // as set; 0 = latency control off
+    uint64_t targetSamples;      // ring depth steered to, limited to the ring; 0 when off or no stream
+    double depthMilliseconds;    // smoothed depth of the ring's queue
+    double correctionPpm;        // rate correction now applied; > 0 hands the ring more
+                                 // samples than the host gave
+    uint64_t hostSamples;        // host samples taken in while control was on
+    uint64_t ringSamples;        // samples handed to the ring for them, fast paths included
+    uint64_t samplesRemoved;     // removed at once when the depth was far above the target
+    uint64_t samplesInserted;    // silence added at once to bring the depth up to the target
+};
+static_assert(sizeof(ZVAudioOutputLatencyStats) == 64, "the latency record is 64 bytes");
 
 #if defined(_WIN32)
 #  define ZV_PLUGIN_API __declspec(dllexport)
@@ -36,6 +66,15 @@ ZV_PLUGIN_API bool OnUnityAudio(float* data, int32_t count);
 // Counters since the instance was created; false (and nothing written) when
 // no instance exists or stats is null.
 ZV_PLUGIN_API bool GetAudioOutputStats(ZVAudioOutputStats* stats);
+
+// Optional for the host. Sets the queue depth the plug-in steers its ring
+// towards, for the current stream and every later one of this instance; 0
+// (the default) switches latency control off. False without an instance.
+ZV_PLUGIN_API bool SetAudioOutputLatencyTarget(uint32_t milliseconds);
+
+// Latency control's record; false (and nothing written) when no instance
+// exists or stats is null.
+ZV_PLUGIN_API bool GetAudioOutputLatencyStats(ZVAudioOutputLatencyStats* stats);
 
 // The engine's load and unload hooks: one empty routine under two names.
 ZV_PLUGIN_API void UnityPluginLoad(void* unityInterfaces);
