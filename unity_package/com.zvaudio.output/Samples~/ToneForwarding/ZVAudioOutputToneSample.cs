@@ -34,7 +34,9 @@ namespace ZVAudio.Output.Samples
             source.loop = true;
             source.Play();
 
-            var forwarder = gameObject.AddComponent<ZVAudioOutputForwarder>();
+            var forwarder = GetComponent<ZVAudioOutputForwarder>();
+            if (forwarder == null)
+                forwarder = gameObject.AddComponent<ZVAudioOutputForwarder>();
             forwarder.LatencyTargetMilliseconds = latencyTargetMilliseconds;
         }
 
