@@ -58,7 +58,20 @@ namespace ZVAudio.Output
         {
             int seen = forwarder.LastBlockChannels;
             if (forwarder.ChannelsDiffer && seen != unusableChannels)
-                OpenWith(seen);
+            {
+                if (seen <= OutputFormat.MaxChannels)
+                {
+                    OpenWith(seen);
+                }
+                else
+                {
+                    // Forward keeps re-laying them to the channels the output has.
+                    unusableChannels = seen;
+                    Say(log.Warning, "the engine delivers blocks of " + seen + " channels; the output " +
+                                         "takes at most " + OutputFormat.MaxChannels + ", so it keeps the " +
+                                         "first " + forwarder.Format.Channels + ".");
+                }
+            }
             Report();
             ZVAudioOutputStats stats;
             hasReport = forwarder.TryGetStatistics(out stats);
@@ -83,21 +96,9 @@ namespace ZVAudio.Output
             if (!OutputFormat.TryCreate(engine.SampleRate, channels, engine.BlockFrames, BufferSeconds,
                                         out format, out problem))
             {
-                if (forwarder.IsOpen)
-                {
-                    // Blocks with more channels than the output takes: keep re-laying them.
-                    unusableChannels = channels;
-                    Say(log.Warning, "the engine delivers blocks of " + channels +
-                                         " channels; the output takes at most " +
-                                         OutputFormat.MaxChannels + ", so it keeps the first " +
-                                         forwarder.Format.Channels + ".");
-                }
-                else
-                {
-                    Say(log.Warning, "the engine's audio settings cannot be forwarded (" + problem +
-                                         "). Is audio disabled in the project settings? The " +
-                                         "forwarder tries again on the next audio configuration change.");
-                }
+                Say(log.Warning, "the engine's audio settings cannot be forwarded (" + problem +
+                                     "). Is audio disabled in the project settings? The forwarder " +
+                                     "tries again on the next audio configuration change.");
                 return;
             }
             forwarder.Open(format);
