@@ -4,7 +4,9 @@
 # - no two .meta files share a GUID,
 # - no .meta lacks its asset, except the import settings of the staged DLLs,
 # - the DLLs are enabled for the Editor and Standalone on Windows x86-64 only,
-# - package.json names the package, its version and its dependency,
+# - package.json names the package, its version, the engine version it needs
+#   (2021.3, 6000.0, ...) and its dependency; each sample it declares exists,
+#   in a folder the engine does not import,
 # - the engine-independent sources under Runtime/Core use no engine types.
 cmake_minimum_required(VERSION 3.25)
 
@@ -107,11 +109,26 @@ else()
   if(NOT version MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+$")
     fail("package.json: version '${version}' is not major.minor.patch")
   endif()
-  if(NOT unity MATCHES "^20[0-9][0-9]\\.[0-9]+$")
+  if(NOT unity MATCHES "^(20[0-9][0-9]|[6-9]000)\\.[0-9]+$")
     fail("package.json: unity '${unity}' is not a minimum engine version")
   endif()
   if(audio_error)
     fail("package.json: no dependency on com.unity.modules.audio")
+  endif()
+  string(JSON sample_count ERROR_VARIABLE samples_error LENGTH "${manifest}" samples)
+  if(samples_error)
+    set(sample_count 0)
+  endif()
+  if(sample_count GREATER 0)
+    math(EXPR last "${sample_count} - 1")
+    foreach(i RANGE ${last})
+      string(JSON sample_path ERROR_VARIABLE sample_error GET "${manifest}" samples ${i} path)
+      string(JSON sample_name ERROR_VARIABLE name_error GET "${manifest}" samples ${i} displayName)
+      if(sample_error OR name_error OR NOT sample_path MATCHES "^Samples~/[^/]+$"
+         OR NOT IS_DIRECTORY "${PACKAGE_DIR}/${sample_path}")
+        fail("package.json: sample ${i} needs a displayName and a path Samples~/<folder> that exists")
+      endif()
+    endforeach()
   endif()
 endif()
 

@@ -16,6 +16,11 @@ namespace ZVAudio.Output.Tests
         [return: MarshalAs(UnmanagedType.U1)]
         private static extern bool GetAudioOutputStatsRaw(IntPtr stats);
 
+        [DllImport(ZVAudioOutputNative.LibraryName, EntryPoint = "GetAudioOutputLatencyStats",
+                   CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+        [return: MarshalAs(UnmanagedType.U1)]
+        private static extern bool GetAudioOutputLatencyStatsRaw(IntPtr stats);
+
         private static void Open(uint channels, uint rate, uint seconds)
         {
             Check.True(ZVAudioOutputNative.CreateOutputBuffer(256, channels, rate, 0, 0, 0.0f, seconds),
@@ -118,6 +123,40 @@ namespace ZVAudio.Output.Tests
             {
                 Marshal.FreeHGlobal(raw);
             }
+        }
+
+        [Test]
+        public static void LatencyTargetIsKeptPerInstanceAndReadBackIn64Bytes()
+        {
+            ZVAudioOutputLatencyStats latency;
+            Check.False(ZVAudioOutputNative.SetAudioOutputLatencyTarget(40), "target without an instance");
+            Check.False(ZVAudioOutputNative.GetAudioOutputLatencyStats(out latency), "record without an instance");
+
+            Check.True(ZVAudioOutputNative.CreateAudioOutput(), "create");
+            Check.True(ZVAudioOutputNative.GetAudioOutputLatencyStats(out latency), "record");
+            Check.Equal(0UL, latency.targetMilliseconds, "off by default");
+            Check.True(ZVAudioOutputNative.SetAudioOutputLatencyTarget(40), "target");
+            Open(2, 48000, 1);
+            IntPtr raw = Marshal.AllocHGlobal(72);
+            try
+            {
+                for (int i = 0; i < 72; ++i)
+                    Marshal.WriteByte(raw, i, 0xAB);
+                Check.True(GetAudioOutputLatencyStatsRaw(raw), "raw record");
+                Check.Equal(40L, Marshal.ReadInt64(raw, 0), "targetMilliseconds at offset 0");
+                Check.Equal(unchecked((long)0xABABABABABABABABUL), Marshal.ReadInt64(raw, 64),
+                            "bytes past the record");
+                Check.False(GetAudioOutputLatencyStatsRaw(IntPtr.Zero), "null record");
+            }
+            finally
+            {
+                Marshal.FreeHGlobal(raw);
+            }
+
+            Check.True(ZVAudioOutputNative.DestroyAudioOutput(), "destroy");
+            Check.True(ZVAudioOutputNative.CreateAudioOutput(), "create again");
+            Check.True(ZVAudioOutputNative.GetAudioOutputLatencyStats(out latency), "record of the new instance");
+            Check.Equal(0UL, latency.targetMilliseconds, "a new instance starts with control off");
         }
 
         [Test]

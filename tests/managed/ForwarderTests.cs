@@ -142,7 +142,7 @@ namespace ZVAudio.Output.Tests
         }
 
         [Test]
-        public static void OpenReplacesAnInstanceLeftByAnEarlierDomain()
+        public static void OpenReplacesAnInstanceLeftByAnEarlierDomainAndHandsOverInTurn()
         {
             Check.True(ZVAudioOutputNative.CreateAudioOutput(), "leftover instance");
             Check.True(ZVAudioOutputNative.CreateOutputBuffer(256, 2, 48000, 0, 0, 0.0f, 1), "leftover stream");
@@ -151,19 +151,27 @@ namespace ZVAudio.Output.Tests
 
             using (var forwarder = new AudioForwarder())
             using (var second = new AudioForwarder())
+            using (var third = new AudioForwarder())
             {
                 Check.Equal(AudioForwarder.OpenResult.Opened, forwarder.Open(Stereo()), "open");
                 Check.Equal(0UL, NativeState.Stats().samplesQueued, "counters of a fresh instance");
                 Check.Equal(2UL, SimulatedDevice.Stats().streamsCreated, "a new stream");
 
-                Check.Equal(AudioForwarder.OpenResult.InstanceInUse, second.Open(Stereo()),
+                Check.Equal(AudioForwarder.OpenResult.Waiting, second.Open(Stereo().WithChannels(1)),
                             "second forwarder");
-                Check.False(second.Close(), "second forwarder owns nothing");
+                Check.Equal(AudioForwarder.OpenResult.Waiting, third.Open(Stereo()), "third forwarder");
+                Check.False(second.Forward(block, 1, false), "a waiting forwarder forwards nothing");
                 Check.True(forwarder.Forward(block, 2, true), "first forwarder still works");
 
+                // The third leaves the queue; the second takes over with its own format.
+                Check.False(third.Close(), "third forwarder owns nothing");
                 Check.True(forwarder.Close(), "close");
-                Check.Equal(AudioForwarder.OpenResult.Opened, second.Open(Stereo()),
-                            "second forwarder after the first closed");
+                Check.Equal(AudioForwarder.OpenResult.Opened, second.Status, "second took over");
+                Check.Equal(1, second.Format.Channels, "with the format it asked for");
+                Check.True(second.Forward(block, 1, true), "second forwards");
+                Check.Equal(300UL, NativeState.Stats().samplesQueued, "its block reached the new instance");
+                Check.True(second.Close(), "second closes");
+                Check.Equal(AudioForwarder.OpenResult.Closed, third.Status, "third stays out of it");
             }
             Check.False(ZVAudioOutputNative.DestroyAudioOutput(), "nothing left after dispose");
         }
@@ -183,20 +191,150 @@ namespace ZVAudio.Output.Tests
         }
 
         [Test]
-        public static void AudioThreadNeverForwardsIntoAClosedOrChangingOutput()
+        public static void RefusedStreamLeavesTheEngineAudioAloneAndIsSaidOnce()
         {
+            var log = new RecordingLog();
             var forwarder = new AudioForwarder();
+            var controller = new ForwarderController(log, forwarder);
+            var engine = new EngineAudio(48000, SpeakerLayout.Stereo, 256);
+            SimulatedDevice.ZVSimInjectFailure(SimulatedDevice.kCallCreateSoundWithBufferedOutput,
+                                               SimulatedDevice.kInjectedFailure, 2);
+            try
+            {
+                controller.Open(engine);
+                Check.Equal(AudioForwarder.OpenResult.NoStream, forwarder.Status, "status");
+                Check.False(forwarder.HasStream, "no stream");
+                log.Expect("refused stream", "warning: the platform refused the output stream");
+                var block = new float[512];
+                Fill(block, 0.5f);
+                Check.False(forwarder.Forward(block, 2, false), "forward without a stream");
+                Check.Equal(0.5f, block[511], "the engine's block left as it was");
+
+                controller.Open(engine); // a configuration change, still refused
+                controller.Update();
+                log.Expect("refused again");
+                Check.False(controller.GaveUp, "keeps trying");
+
+                controller.Open(engine);
+                Check.True(forwarder.HasStream, "stream on the third try");
+                log.Expect("accepted", "info: forwarding");
+                Check.True(forwarder.Forward(block, 2, false), "forward with a stream");
+                Check.Equal(0.0f, block[511], "forwarded block silenced");
+            }
+            finally
+            {
+                controller.Close();
+            }
+        }
+
+        [Test]
+        public static void ProblemsAreSaidOnceAndNeverThrown()
+        {
+            var log = new RecordingLog();
+            var stale = new ForwarderController(
+                log, new AudioForwarder(() => ZVAudioOutputNative.Prelink(typeof(NativeDeclarationTests.MissingEntryPoint))));
+            stale.Open(new EngineAudio(48000, SpeakerLayout.Stereo, 256));
+            for (int frame = 0; frame < 3; ++frame)
+                stale.Update();
+            log.Expect("out-of-date plug-in", "error: out of date (it lacks NoSuchExport");
+            Check.True(stale.GaveUp, "gives up on an out-of-date plug-in");
+            Check.False(ZVAudioOutputNative.DestroyAudioOutput(), "no instance created for it");
+
+            var forwarder = new AudioForwarder();
+            var controller = new ForwarderController(log, forwarder);
+            try
+            {
+                // Audio disabled in the project settings: rate and block length read 0.
+                for (int change = 0; change < 3; ++change)
+                    controller.Open(new EngineAudio(0, SpeakerLayout.Stereo, 0));
+                controller.Update();
+                log.Expect("audio disabled", "warning: sample rate 0 Hz");
+                Check.False(controller.GaveUp, "waits for a usable configuration");
+
+                controller.Open(new EngineAudio(48000, SpeakerLayout.Stereo, 256));
+                log.Expect("usable configuration", "info: forwarding");
+                // Blocks of more channels than the output takes: re-laid, said once.
+                var block = new float[10 * 64];
+                for (int frame = 0; frame < 3; ++frame)
+                {
+                    Check.True(forwarder.Forward(block, 10, true), "10-channel block " + frame);
+                    controller.Update();
+                }
+                log.Expect("10 channels", "warning: blocks of 10 channels");
+                Check.Equal(2, forwarder.Format.Channels, "output kept");
+                Check.Equal(3UL * 2 * 64, NativeState.Stats().samplesQueued, "blocks re-laid to stereo");
+            }
+            finally
+            {
+                controller.Close();
+            }
+        }
+
+        [Test]
+        public static void LatencyTargetReachesThePlugInAtOpenAndWhileOpen()
+        {
+            using (var forwarder = new AudioForwarder())
+            {
+                forwarder.LatencyTargetMilliseconds = 40;
+                Check.Equal(AudioForwarder.OpenResult.Opened, forwarder.Open(Stereo()), "open");
+                ZVAudioOutputLatencyStats latency;
+                Check.True(forwarder.TryGetLatencyStatistics(out latency), "latency statistics");
+                Check.Equal(40UL, latency.targetMilliseconds, "target applied at open");
+                forwarder.LatencyTargetMilliseconds = 0;
+                Check.True(forwarder.TryGetLatencyStatistics(out latency), "latency statistics again");
+                Check.Equal(0UL, latency.targetMilliseconds, "target switched off while open");
+            }
+        }
+
+        [Test]
+        public static void AudioThreadNeverWaitsNorForwardsIntoAClosedOrChangingOutput()
+        {
+            var block = new float[512];
+            Fill(block, 0.5f);
+            using (var forwarder = new AudioForwarder())
+            {
+                Check.Equal(AudioForwarder.OpenResult.Opened, forwarder.Open(Stereo()), "open");
+                // The main thread in the middle of a change: the block goes back to
+                // the engine untouched, at once.
+                bool delivered = true;
+                var audio = new Thread(() => delivered = forwarder.Forward(block, 2, false));
+                lock (forwarder.StateLock)
+                {
+                    audio.Start();
+                    Check.True(audio.Join(kTimeoutMs), "Forward returned while the output was changing");
+                }
+                Check.False(delivered, "block forwarded while the output was changing");
+                Check.Equal(0.5f, block[511], "block left to the engine");
+                Check.Equal(0UL, NativeState.Stats().samplesQueued, "samples reaching the plug-in");
+
+                // A block in flight: Close waits for it before destroying the instance.
+                var closer = new Thread(() => forwarder.Close());
+                lock (forwarder.StateLock)
+                {
+                    closer.Start();
+                    Check.True(Wait.Until(() => !closer.IsAlive ||
+                                                    (closer.ThreadState & ThreadState.WaitSleepJoin) != 0,
+                                          kTimeoutMs),
+                               "Close blocked or done");
+                    Check.True(closer.IsAlive, "Close went ahead while a block was in flight");
+                    Check.True(NativeState.Stats().ringCapacity > 0, "stream kept while a block was in flight");
+                }
+                Check.True(closer.Join(kTimeoutMs), "Close finished after the block");
+                Check.False(ZVAudioOutputNative.DestroyAudioOutput(), "instance destroyed by Close");
+            }
+
+            var forwarder2 = new AudioForwarder();
             var stop = new ManualResetEvent(false);
             Exception failure = null;
             long forwarded = 0;
-            var audio = new Thread(() =>
+            var audioLoop = new Thread(() =>
             {
                 try
                 {
-                    var block = new float[512];
+                    var loopBlock = new float[512];
                     while (!stop.WaitOne(0))
                     {
-                        if (forwarder.Forward(block, 2, false))
+                        if (forwarder2.Forward(loopBlock, 2, false))
                             ++forwarded;
                     }
                 }
@@ -205,19 +343,19 @@ namespace ZVAudio.Output.Tests
                     failure = e;
                 }
             });
-            audio.Start();
+            audioLoop.Start();
             try
             {
-                for (int cycle = 0; cycle < 30; ++cycle)
+                for (int cycle = 0; cycle < 10; ++cycle)
                 {
                     Check.Equal(AudioForwarder.OpenResult.Opened,
-                                forwarder.Open(Stereo().WithChannels(1 + cycle % 2)), "open " + cycle);
+                                forwarder2.Open(Stereo().WithChannels(1 + cycle % 2)), "open " + cycle);
                     Thread.Sleep(1);
-                    Check.Equal(AudioForwarder.OpenResult.Opened, forwarder.Open(Stereo()), "re-open " + cycle);
+                    Check.Equal(AudioForwarder.OpenResult.Opened, forwarder2.Open(Stereo()), "re-open " + cycle);
                     ZVAudioOutputStats stats;
-                    Check.True(forwarder.TryGetStatistics(out stats), "statistics " + cycle);
+                    Check.True(forwarder2.TryGetStatistics(out stats), "statistics " + cycle);
                     NativeState.CheckBalanced(stats, "in cycle " + cycle);
-                    Check.True(forwarder.Close(), "close " + cycle);
+                    Check.True(forwarder2.Close(), "close " + cycle);
                     // While closed nothing reaches the plug-in: an instance made now
                     // must see no samples at all.
                     Check.True(ZVAudioOutputNative.CreateAudioOutput(), "probe instance " + cycle);
@@ -231,8 +369,8 @@ namespace ZVAudio.Output.Tests
             finally
             {
                 stop.Set();
-                Check.True(audio.Join(kTimeoutMs), "audio thread stopped within the timeout");
-                forwarder.Dispose();
+                Check.True(audioLoop.Join(kTimeoutMs), "audio thread stopped within the timeout");
+                forwarder2.Dispose();
             }
             Check.True(failure == null, "audio thread failed: " + failure);
             Check.True(forwarded > 0, "some blocks forwarded");

@@ -63,7 +63,7 @@ namespace ZVAudio.Output.Tests
         }
 
         [Test]
-        public static void DeclaresExactlyTheSevenExportsWithTheirSignatures()
+        public static void DeclaresExactlyTheNineExportsWithTheirSignatures()
         {
             var expected = new Dictionary<string, Type[]>
             {
@@ -75,6 +75,8 @@ namespace ZVAudio.Output.Tests
                 { "UnityPluginLoad", new[] { typeof(IntPtr) } },
                 { "UnityPluginUnload", new Type[0] },
                 { "GetAudioOutputStats", new[] { typeof(ZVAudioOutputStats).MakeByRefType() } },
+                { "SetAudioOutputLatencyTarget", new[] { typeof(uint) } },
+                { "GetAudioOutputLatencyStats", new[] { typeof(ZVAudioOutputLatencyStats).MakeByRefType() } },
             };
             int declared = 0;
             foreach (MethodInfo method in typeof(ZVAudioOutputNative).GetMethods(
@@ -103,23 +105,85 @@ namespace ZVAudio.Output.Tests
         }
 
         [Test]
-        public static void StatisticsRecordMatchesTheNativeLayout()
+        public static void RecordsMatchTheNativeLayout()
         {
-            string[] order = { "samplesQueued", "samplesDropped", "samplesDelivered", "silenceSamples",
-                               "buffersFilled", "requestsDeferred", "queuedSamples", "ringCapacity",
-                               "samplesWithoutStream" };
-            Check.Equal(72, Marshal.SizeOf(typeof(ZVAudioOutputStats)), "size of the record");
-            FieldInfo[] fields = typeof(ZVAudioOutputStats).GetFields(BindingFlags.Instance |
-                                                                       BindingFlags.Public |
-                                                                       BindingFlags.NonPublic);
-            Check.Equal(order.Length, fields.Length, "field count");
-            for (int i = 0; i < order.Length; ++i)
+            var records = new[]
             {
-                Check.Equal(typeof(ulong), typeof(ZVAudioOutputStats).GetField(order[i]).FieldType,
-                            order[i] + " type");
-                Check.Equal(8L * i, Marshal.OffsetOf(typeof(ZVAudioOutputStats), order[i]).ToInt64(),
-                            order[i] + " offset");
+                new { Type = typeof(ZVAudioOutputStats), Size = 72, Fields = new[] {
+                    "samplesQueued", "samplesDropped", "samplesDelivered", "silenceSamples", "buffersFilled",
+                    "requestsDeferred", "queuedSamples", "ringCapacity", "samplesWithoutStream" } },
+                new { Type = typeof(ZVAudioOutputLatencyStats), Size = 64, Fields = new[] {
+                    "targetMilliseconds", "targetSamples", "depthMilliseconds:double", "correctionPpm:double",
+                    "hostSamples", "ringSamples", "samplesRemoved", "samplesInserted" } },
+            };
+            foreach (var record in records)
+            {
+                string name = record.Type.Name;
+                Check.Equal(record.Size, Marshal.SizeOf(record.Type), "size of " + name);
+                Check.True(record.Type.IsLayoutSequential, name + " is sequential");
+                FieldInfo[] fields = record.Type.GetFields(BindingFlags.Instance | BindingFlags.Public |
+                                                           BindingFlags.NonPublic);
+                Check.Equal(record.Fields.Length, fields.Length, name + " field count");
+                for (int i = 0; i < record.Fields.Length; ++i)
+                {
+                    string[] field = record.Fields[i].Split(':');
+                    Type expected = field.Length > 1 ? typeof(double) : typeof(ulong);
+                    Check.Equal(expected, record.Type.GetField(field[0]).FieldType, name + "." + field[0] + " type");
+                    Check.Equal(8L * i, Marshal.OffsetOf(record.Type, field[0]).ToInt64(),
+                                name + "." + field[0] + " offset");
+                }
             }
+        }
+
+        // Builds of the package for the engine (tests/managed/compile_package.sh,
+        // its folder in ZV_PACKAGE_BUILD): the Windows player binds every export,
+        // a player of another platform none, so its link never looks for the library.
+        [Test]
+        public static void OnlyTheWindowsBuildsCarryNativeCalls()
+        {
+            string folder = Environment.GetEnvironmentVariable("ZV_PACKAGE_BUILD");
+            Check.True(!string.IsNullOrEmpty(folder), "ZV_PACKAGE_BUILD names the compiled package");
+            var builds = new[] { new { File = "ZVAudio.Output.WindowsPlayer.dll", Imports = 9, Supported = true },
+                                 new { File = "ZVAudio.Output.OtherPlayer.dll", Imports = 0, Supported = false } };
+            foreach (var build in builds)
+            {
+                Assembly assembly = Assembly.LoadFrom(System.IO.Path.GetFullPath(
+                    System.IO.Path.Combine(folder, build.File)));
+                int imports = 0;
+                foreach (Type type in assembly.GetTypes())
+                    foreach (MethodInfo method in type.GetMethods(BindingFlags.Static | BindingFlags.Instance |
+                                                                  BindingFlags.Public | BindingFlags.NonPublic |
+                                                                  BindingFlags.DeclaredOnly))
+                        if ((method.Attributes & MethodAttributes.PinvokeImpl) != 0)
+                            ++imports;
+                Check.Equal(build.Imports, imports, "native calls in " + build.File);
+                FieldInfo supported = assembly.GetType("ZVAudio.Output.ZVAudioOutputNative")
+                                          .GetField("IsSupported", BindingFlags.Static | BindingFlags.NonPublic);
+                Check.Equal(build.Supported, (bool)supported.GetValue(null), "IsSupported in " + build.File);
+            }
+        }
+
+        [Test]
+        public static void BindingFindsAMissingEntryPointOrLibraryAtOnce()
+        {
+            ZVAudioOutputNative.Bind();
+            Check.Throws<EntryPointNotFoundException>(
+                () => ZVAudioOutputNative.Prelink(typeof(MissingEntryPoint)), "missing entry point");
+            Check.Throws<DllNotFoundException>(() => ZVAudioOutputNative.Prelink(typeof(MissingLibrary)),
+                                               "missing library");
+        }
+
+        // Stands in for an older plug-in that lacks an export.
+        internal static class MissingEntryPoint
+        {
+            [DllImport(ZVAudioOutputNative.LibraryName, ExactSpelling = true)]
+            internal static extern void NoSuchExport();
+        }
+
+        private static class MissingLibrary
+        {
+            [DllImport("ZVAudioOutputThatIsNotThere", ExactSpelling = true)]
+            internal static extern void CreateAudioOutput();
         }
     }
 }

@@ -1,4 +1,5 @@
 using System;
+using System.Collections.Generic;
 using System.Runtime.InteropServices;
 using System.Threading;
 
@@ -41,6 +42,13 @@ namespace ZVAudio.Output.Tests
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void ZVSimClearFailures();
+
+        // The next `count` calls of `call` fail with `result`.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+        public static extern void ZVSimInjectFailure(int call, int result, uint count);
+
+        public const int kCallCreateSoundWithBufferedOutput = 1;
+        public const int kInjectedFailure = unchecked((int)0x9E1100FFu);
 
         public static SimDeviceStats Stats()
         {
@@ -113,6 +121,41 @@ namespace ZVAudio.Output.Tests
                 count += n;
                 ++buffers;
             }
+        }
+    }
+
+    // What ForwarderController said, one "level: message" line each.
+    public sealed class RecordingLog : IForwarderLog
+    {
+        public readonly List<string> Lines = new List<string>();
+
+        public void Info(string message)
+        {
+            Lines.Add("info: " + message);
+        }
+
+        public void Warning(string message)
+        {
+            Lines.Add("warning: " + message);
+        }
+
+        public void Error(string message)
+        {
+            Lines.Add("error: " + message);
+        }
+
+        // Checks that exactly `expected` lines were said, each starting with its
+        // level and containing its words; clears them.
+        public void Expect(string what, params string[] expected)
+        {
+            Check.Equal(expected.Length, Lines.Count, what + ", lines said: " + string.Join(" | ", Lines.ToArray()));
+            for (int i = 0; i < expected.Length; ++i)
+            {
+                string[] parts = expected[i].Split(new[] { ": " }, 2, StringSplitOptions.None);
+                Check.True(Lines[i].StartsWith(parts[0] + ": ") && Lines[i].Contains(parts[1]),
+                           what + ": expected '" + expected[i] + "', said '" + Lines[i] + "'");
+            }
+            Lines.Clear();
         }
     }
 

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Compiles the package's engine-independent C# with the tests and runs them
-# against the Linux build of the plug-in and the simulated device:
+# Compiles the package for the engine (compile_package.sh), then its
+# engine-independent C# with the tests, and runs them against the Linux build
+# of the plug-in and the simulated device:
 #   run_managed_tests.sh <library-dir> <work-dir> [test-name-filter]
 # <library-dir> holds libZVAudioOutput.so and libzv_sdk_loader.so.
 set -eu
@@ -18,10 +19,12 @@ MCS=${MCS:-mcs}
 MONO=${MONO:-mono}
 
 mkdir -p "$workdir"
+MCS="$MCS" sh "$here/compile_package.sh" "$workdir/package" >/dev/null
 exe="$workdir/ZVAudio.Output.Tests.exe"
 "$MCS" -langversion:7.2 -debug -warnaserror -nologo -target:exe -out:"$exe" \
     "$core"/*.cs "$here"/*.cs
 cp "$here/ZVAudio.Output.Tests.exe.config" "$exe.config"
 
+ZV_PACKAGE_BUILD="$workdir/package" \
 LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
     exec "$MONO" --debug "$exe" "$@"

@@ -1,12 +1,26 @@
+using System;
+using System.Collections.Generic;
 using UnityEditor;
 using UnityEngine;
 
 namespace ZVAudio.Output.Editor
 {
-    // Shows the live output counters under the component's settings.
+    // The component's settings, what stands in its way, and the live counters.
     [CustomEditor(typeof(ZVAudioOutputForwarder))]
     public sealed class ZVAudioOutputForwarderEditor : UnityEditor.Editor
     {
+        private static readonly GUIContent bufferSecondsLabel = new GUIContent(
+            "Buffer seconds", "Seconds of audio the native ring holds before the oldest samples are overwritten.");
+        private static readonly GUIContent loopbackLabel = new GUIContent(
+            "Loopback", "Also let the engine play the audio through its own output.");
+        private static readonly GUIContent latencyTargetLabel = new GUIContent(
+            "Latency target (ms)", "Queue depth the plug-in steers towards; 0 = off.");
+
+        // Whether the plug-in loads, checked once per Editor session.
+        private static bool pluginChecked;
+        private static AudioForwarder.OpenResult pluginState;
+        private static string pluginDetail;
+
         public override bool RequiresConstantRepaint()
         {
             return Application.isPlaying;
@@ -14,23 +28,104 @@ namespace ZVAudio.Output.Editor
 
         public override void OnInspectorGUI()
         {
-            DrawDefaultInspector();
+            serializedObject.Update();
+            EditorGUILayout.PropertyField(serializedObject.FindProperty("bufferSeconds"), bufferSecondsLabel);
+            EditorGUILayout.PropertyField(serializedObject.FindProperty("loopback"), loopbackLabel);
+            EditorGUILayout.PropertyField(serializedObject.FindProperty("latencyTargetMilliseconds"),
+                                          latencyTargetLabel);
+            serializedObject.ApplyModifiedProperties();
 
             var component = (ZVAudioOutputForwarder)target;
+            DrawWarnings(component);
+            DrawCounters(component);
+        }
+
+        private static void DrawWarnings(ZVAudioOutputForwarder component)
+        {
+            if (component.GetComponent<AudioListener>() == null && component.GetComponent<AudioSource>() == null)
+                EditorGUILayout.HelpBox("No AudioListener or AudioSource on this GameObject: the engine never " +
+                                            "runs its audio filters here, so nothing is forwarded.",
+                                        MessageType.Warning);
+
+            Component[] components = component.GetComponents<Component>();
+            var types = new List<Type>(components.Length);
+            int self = -1;
+            for (int i = 0; i < components.Length; ++i)
+            {
+                types.Add(components[i] == null ? null : components[i].GetType());
+                if (components[i] == component)
+                    self = i;
+            }
+            List<string> below = AudioFilterChain.FiltersBelow(types, self);
+            if (below.Count > 0)
+                EditorGUILayout.HelpBox("Audio filters below the forwarder (" + string.Join(", ", below.ToArray()) +
+                                            ") are neither forwarded nor muted. Move the forwarder to the bottom.",
+                                        MessageType.Warning);
+
+            if (!pluginChecked)
+            {
+                pluginState = AudioForwarder.CheckPlugin(out pluginDetail);
+                pluginChecked = true;
+            }
+            bool running = Application.isPlaying && component.isActiveAndEnabled;
+            AudioForwarder.OpenResult state = running ? component.Status : pluginState;
+            string detail = running ? component.Problem : pluginDetail;
+            switch (state)
+            {
+            case AudioForwarder.OpenResult.Unsupported:
+                EditorGUILayout.HelpBox("This platform is not supported: the plug-in runs in the Windows " +
+                                            "x86-64 Editor and player only.", MessageType.Warning);
+                break;
+            case AudioForwarder.OpenResult.PluginMissing:
+                EditorGUILayout.HelpBox("The plug-in ZVAudioOutput is missing (" + detail + "). Stage " +
+                                            "the three DLLs into Runtime/Plugins/x86_64.", MessageType.Error);
+                break;
+            case AudioForwarder.OpenResult.PluginOutOfDate:
+                EditorGUILayout.HelpBox("The plug-in ZVAudioOutput is out of date (it lacks " + detail +
+                                            ").", MessageType.Error);
+                break;
+            case AudioForwarder.OpenResult.NoStream:
+                EditorGUILayout.HelpBox("The platform refused the output stream (its reason is in the log). " +
+                                            "The engine's audio plays as usual; the output is tried again on " +
+                                            "the next audio configuration change or re-enable.",
+                                        MessageType.Warning);
+                break;
+            case AudioForwarder.OpenResult.Waiting:
+                EditorGUILayout.HelpBox("Another forwarder owns the output; this one takes over when that " +
+                                            "one is disabled or destroyed.", MessageType.Info);
+                break;
+            case AudioForwarder.OpenResult.NoInstance:
+                EditorGUILayout.HelpBox("The plug-in could not create its output instance.", MessageType.Error);
+                break;
+            }
+        }
+
+        private static void DrawCounters(ZVAudioOutputForwarder component)
+        {
             EditorGUILayout.Space();
             EditorGUILayout.LabelField("Output", EditorStyles.boldLabel);
             OutputReport report;
-            if (!component.IsOpen || !component.TryGetReport(out report))
+            if (!component.TryGetReport(out report))
             {
-                EditorGUILayout.LabelField("Status", Application.isPlaying ? "Closed" : "Not playing");
+                EditorGUILayout.LabelField("Status", Application.isPlaying ? component.Status.ToString() : "Not playing");
                 return;
             }
             using (new EditorGUI.DisabledScope(true))
             {
+                EditorGUILayout.LabelField("Status", component.Status.ToString());
                 EditorGUILayout.LabelField("Format", component.Format.ToString());
                 EditorGUILayout.LabelField("Latency", string.Format("{0:F1} ms of {1:F0} ms",
                                                                     report.LatencyMilliseconds,
                                                                     report.RingMilliseconds));
+                if (report.LatencyTargetMilliseconds > 0)
+                    EditorGUILayout.LabelField("Latency control",
+                                               string.Format("target {0} ms, smoothed depth {1:F1} ms, " +
+                                                                 "correction {2:+0.0;-0.0;0} ppm",
+                                                             report.LatencyTargetMilliseconds,
+                                                             report.SmoothedDepthMilliseconds,
+                                                             report.CorrectionPpm));
+                else
+                    EditorGUILayout.LabelField("Latency control", "off");
                 EditorGUILayout.LabelField("Underruns", string.Format("{0} requests, {1:F1} ms silence",
                                                                       report.Underruns,
                                                                       report.SilenceMilliseconds));

@@ -1,4 +1,3 @@
-using System;
 using UnityEngine;
 #if UNITY_EDITOR
 using UnityEditor;
@@ -8,9 +7,11 @@ namespace ZVAudio.Output
 {
     // Sends everything the engine plays through this GameObject's audio filter
     // chain to the platform output. Put it on the AudioListener's GameObject to
-    // forward the whole mix, or on an AudioSource's to forward that source.
+    // forward the whole mix, or on an AudioSource's to forward that source, and
+    // keep it last among the audio filters.
     //
-    // Engine glue only: the decisions live in AudioForwarder and OutputFormat.
+    // Engine glue only: the decisions live in ForwarderController, AudioForwarder
+    // and OutputFormat.
     [DisallowMultipleComponent]
     [AddComponentMenu("Audio/ZV Audio Output Forwarder")]
     public sealed class ZVAudioOutputForwarder : MonoBehaviour
@@ -24,9 +25,15 @@ namespace ZVAudio.Output
         [SerializeField]
         private bool loopback = false;
 
+        [Tooltip("Queue depth the plug-in steers towards with a small rate correction, in " +
+                 "milliseconds; 0 = off (the queue follows the two clocks' drift).")]
+        [Min(0)]
+        [SerializeField]
+        private int latencyTargetMilliseconds = 0;
+
+        // Created with the component, so the audio thread never sees it change.
         private readonly AudioForwarder forwarder = new AudioForwarder();
-        private OutputReport report;
-        private bool hasReport;
+        private ForwarderController controller;
 
         public int BufferSeconds
         {
@@ -41,9 +48,39 @@ namespace ZVAudio.Output
             set { loopback = value; }
         }
 
+        // Applied at once while the output is open, and whenever it opens.
+        public int LatencyTargetMilliseconds
+        {
+            get { return latencyTargetMilliseconds; }
+            set
+            {
+                latencyTargetMilliseconds = Mathf.Max(0, value);
+                forwarder.LatencyTargetMilliseconds = (uint)latencyTargetMilliseconds;
+            }
+        }
+
         public bool IsOpen
         {
             get { return forwarder.IsOpen; }
+        }
+
+        // False when the platform refused the stream: the engine's audio is then
+        // left as it is, and the output is tried again on the next audio
+        // configuration change or when the component is enabled again.
+        public bool HasStream
+        {
+            get { return forwarder.HasStream; }
+        }
+
+        public AudioForwarder.OpenResult Status
+        {
+            get { return forwarder.Status; }
+        }
+
+        // The runtime's words when the plug-in is missing or out of date, else null.
+        public string Problem
+        {
+            get { return forwarder.Problem; }
         }
 
         public OutputFormat Format
@@ -51,21 +88,27 @@ namespace ZVAudio.Output
             get { return forwarder.Format; }
         }
 
-        // Refreshed once a frame while the output is open.
+        // Refreshed once a frame while this forwarder owns the output.
         public bool TryGetReport(out OutputReport current)
         {
-            current = report;
-            return hasReport;
+            if (controller == null)
+            {
+                current = new OutputReport();
+                return false;
+            }
+            return controller.TryGetReport(out current);
         }
 
         private void OnEnable()
         {
+            if (controller == null)
+                controller = new ForwarderController(new ConsoleLog(this), forwarder);
             AudioSettings.OnAudioConfigurationChanged += OnAudioConfigurationChanged;
             Application.quitting += Shutdown;
 #if UNITY_EDITOR
             AssemblyReloadEvents.beforeAssemblyReload += Shutdown;
 #endif
-            OpenOutput(EngineChannels());
+            Open();
         }
 
         private void OnDisable()
@@ -78,14 +121,25 @@ namespace ZVAudio.Output
             Shutdown();
         }
 
+        // Also before a script reload in the Editor and when the application quits.
+        private void Shutdown()
+        {
+            if (controller != null)
+                controller.Close();
+        }
+
+        private void OnValidate()
+        {
+            latencyTargetMilliseconds = Mathf.Max(0, latencyTargetMilliseconds);
+            if (Application.isPlaying && isActiveAndEnabled)
+                forwarder.LatencyTargetMilliseconds = (uint)latencyTargetMilliseconds;
+        }
+
         private void Update()
         {
-            if (forwarder.ChannelsDiffer)
-                OpenOutput(forwarder.LastBlockChannels);
-            ZVAudioOutputStats stats;
-            hasReport = forwarder.TryGetStatistics(out stats);
-            if (hasReport)
-                report = OutputReport.From(stats, forwarder.Format);
+            controller.Update();
+            if (controller.GaveUp)
+                enabled = false;
         }
 
         // Audio thread.
@@ -97,54 +151,20 @@ namespace ZVAudio.Output
         private void OnAudioConfigurationChanged(bool deviceWasChanged)
         {
             if (isActiveAndEnabled)
-                OpenOutput(EngineChannels());
+                Open();
         }
 
-        private void Shutdown()
+        private void Open()
         {
-            forwarder.Close();
-            hasReport = false;
-        }
-
-        private void OpenOutput(int channels)
-        {
+            controller.BufferSeconds = bufferSeconds;
+            forwarder.LatencyTargetMilliseconds = (uint)Mathf.Max(0, latencyTargetMilliseconds);
             int blockFrames;
             int blockCount;
             AudioSettings.GetDSPBufferSize(out blockFrames, out blockCount);
-            AudioForwarder.OpenResult result;
-            try
-            {
-                result = forwarder.Open(new OutputFormat(AudioSettings.outputSampleRate, channels,
-                                                         blockFrames, bufferSeconds));
-            }
-            catch (DllNotFoundException e)
-            {
-                Debug.LogError("ZVAudioOutput plug-in not found for this platform: " + e.Message, this);
+            controller.Open(new EngineAudio(AudioSettings.outputSampleRate,
+                                            ToLayout(AudioSettings.speakerMode), blockFrames));
+            if (controller.GaveUp)
                 enabled = false;
-                return;
-            }
-            catch (EntryPointNotFoundException e)
-            {
-                Debug.LogError("ZVAudioOutput plug-in is out of date: " + e.Message, this);
-                enabled = false;
-                return;
-            }
-            if (result == AudioForwarder.OpenResult.InstanceInUse)
-            {
-                Debug.LogWarning("Another ZVAudioOutputForwarder already drives the output; " +
-                                 "this one stays idle.", this);
-                enabled = false;
-            }
-            else if (result == AudioForwarder.OpenResult.NoInstance)
-            {
-                Debug.LogError("ZVAudioOutput could not create its output instance.", this);
-                enabled = false;
-            }
-        }
-
-        private static int EngineChannels()
-        {
-            return OutputFormat.ChannelsOf(ToLayout(AudioSettings.speakerMode));
         }
 
         private static SpeakerLayout ToLayout(AudioSpeakerMode mode)
@@ -159,6 +179,32 @@ namespace ZVAudio.Output
             case AudioSpeakerMode.Mode7point1: return SpeakerLayout.Mode7point1;
             case AudioSpeakerMode.Prologic: return SpeakerLayout.Prologic;
             default: return SpeakerLayout.Unknown;
+            }
+        }
+
+        // The Console, with the component as the context a click selects.
+        private sealed class ConsoleLog : IForwarderLog
+        {
+            private readonly Object context;
+
+            public ConsoleLog(Object context)
+            {
+                this.context = context;
+            }
+
+            public void Info(string message)
+            {
+                Debug.Log(message, context);
+            }
+
+            public void Warning(string message)
+            {
+                Debug.LogWarning(message, context);
+            }
+
+            public void Error(string message)
+            {
+                Debug.LogError(message, context);
             }
         }
     }

@@ -20,22 +20,48 @@ namespace ZVAudio.Output
 
         public OutputFormat(int sampleRate, int channels, int blockFrames, int bufferSeconds)
         {
-            if (sampleRate <= 0)
-                throw new ArgumentOutOfRangeException("sampleRate", sampleRate, "must be positive");
-            if (channels < 1 || channels > MaxChannels)
-                throw new ArgumentOutOfRangeException("channels", channels, "must be 1 to 8");
-            if (blockFrames <= 0)
-                throw new ArgumentOutOfRangeException("blockFrames", blockFrames, "must be positive");
-            if (bufferSeconds < 1 || bufferSeconds > MaxBufferSeconds)
-                throw new ArgumentOutOfRangeException("bufferSeconds", bufferSeconds,
-                                                      "must be 1 to 60");
-            if ((long)sampleRate * channels * bufferSeconds > kMaxRingSamples)
-                throw new ArgumentOutOfRangeException("sampleRate", sampleRate,
-                                                      "ring of channels x rate x seconds too large");
+            string parameter;
+            string problem = Check(sampleRate, channels, blockFrames, bufferSeconds, out parameter);
+            if (problem != null)
+                throw new ArgumentOutOfRangeException(parameter, problem);
             SampleRate = sampleRate;
             Channels = channels;
             BlockFrames = blockFrames;
             BufferSeconds = bufferSeconds;
+        }
+
+        // The constructor without the exception: the engine reports a rate or a
+        // block size of 0 when its audio is disabled, and that is no error of the
+        // caller's. `problem` says what is wrong, for a person.
+        public static bool TryCreate(int sampleRate, int channels, int blockFrames, int bufferSeconds,
+                                     out OutputFormat format, out string problem)
+        {
+            string parameter;
+            problem = Check(sampleRate, channels, blockFrames, bufferSeconds, out parameter);
+            format = problem == null ? new OutputFormat(sampleRate, channels, blockFrames, bufferSeconds)
+                                     : default(OutputFormat);
+            return problem == null;
+        }
+
+        private static string Check(int sampleRate, int channels, int blockFrames, int bufferSeconds,
+                                    out string parameter)
+        {
+            parameter = "sampleRate";
+            if (sampleRate <= 0)
+                return "sample rate " + sampleRate + " Hz, must be positive";
+            parameter = "channels";
+            if (channels < 1 || channels > MaxChannels)
+                return channels + " channels, must be 1 to " + MaxChannels;
+            parameter = "blockFrames";
+            if (blockFrames <= 0)
+                return "DSP buffer of " + blockFrames + " frames, must be positive";
+            parameter = "bufferSeconds";
+            if (bufferSeconds < 1 || bufferSeconds > MaxBufferSeconds)
+                return "ring of " + bufferSeconds + " s, must be 1 to " + MaxBufferSeconds;
+            parameter = "sampleRate";
+            if ((long)sampleRate * channels * bufferSeconds > kMaxRingSamples)
+                return "ring of channels x rate x seconds too large";
+            return null;
         }
 
         // Channel count of each speaker layout; an unknown layout is taken as stereo,

@@ -11,10 +11,22 @@ namespace ZVAudio.Output
         public ulong OverwrittenSamples;        // queued samples lost before they were played
         public ulong SamplesWithoutStream;      // samples ignored while no stream was open
         public ulong BuffersFilled;
+        public ulong LatencyTargetMilliseconds; // 0 = latency control off
+        public double SmoothedDepthMilliseconds; // the depth latency control steers
+        public double CorrectionPpm;            // its rate correction now
 
         public static OutputReport From(ZVAudioOutputStats stats, OutputFormat format)
         {
+            return From(stats, new ZVAudioOutputLatencyStats(), format);
+        }
+
+        public static OutputReport From(ZVAudioOutputStats stats, ZVAudioOutputLatencyStats latency,
+                                        OutputFormat format)
+        {
             OutputReport report;
+            report.LatencyTargetMilliseconds = latency.targetMilliseconds;
+            report.SmoothedDepthMilliseconds = latency.depthMilliseconds;
+            report.CorrectionPpm = latency.correctionPpm;
             report.LatencyMilliseconds = format.SamplesToMilliseconds(stats.queuedSamples);
             report.RingMilliseconds = format.SamplesToMilliseconds(stats.ringCapacity);
             report.Underruns = stats.requestsDeferred;

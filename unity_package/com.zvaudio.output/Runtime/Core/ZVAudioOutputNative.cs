@@ -1,4 +1,13 @@
+// The plug-in is built for the Windows x86-64 Editor and player only. Other
+// build targets get no native calls at all, so their player builds never look
+// for a library that is not shipped. Outside the engine (the Mono tests) the
+// calls are always compiled.
+#if !UNITY_5_3_OR_NEWER || UNITY_EDITOR_WIN || (UNITY_STANDALONE_WIN && !UNITY_EDITOR)
+#define ZV_NATIVE_PLUGIN
+#endif
+
 using System;
+using System.Reflection;
 using System.Runtime.InteropServices;
 
 namespace ZVAudio.Output
@@ -8,12 +17,10 @@ namespace ZVAudio.Output
     // default four-byte marshalling would read three bytes of garbage.
     internal static class ZVAudioOutputNative
     {
-#if (UNITY_IOS || UNITY_TVOS || UNITY_WEBGL) && !UNITY_EDITOR
-        // These players link native plug-ins into the executable.
-        internal const string LibraryName = "__Internal";
-#else
         internal const string LibraryName = "ZVAudioOutput";
-#endif
+
+#if ZV_NATIVE_PLUGIN
+        internal static readonly bool IsSupported = true;
 
         [DllImport(LibraryName, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         [return: MarshalAs(UnmanagedType.U1)]
@@ -47,5 +54,60 @@ namespace ZVAudio.Output
         [DllImport(LibraryName, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         [return: MarshalAs(UnmanagedType.U1)]
         internal static extern bool GetAudioOutputStats(out ZVAudioOutputStats stats);
+
+        // 0 switches latency control off; applies to the current stream and every later one.
+        [DllImport(LibraryName, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+        [return: MarshalAs(UnmanagedType.U1)]
+        internal static extern bool SetAudioOutputLatencyTarget(uint milliseconds);
+
+        [DllImport(LibraryName, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+        [return: MarshalAs(UnmanagedType.U1)]
+        internal static extern bool GetAudioOutputLatencyStats(out ZVAudioOutputLatencyStats stats);
+
+        // Resolves every entry point now, so that a missing or out-of-date library
+        // fails here, once, and not later on the audio thread or in every frame.
+        // Throws DllNotFoundException or EntryPointNotFoundException.
+        internal static void Bind()
+        {
+            Prelink(typeof(ZVAudioOutputNative));
+            // Runtimes that resolve lazily whatever Prelink says: the two calls an
+            // older library lacks, made where they change nothing.
+            ZVAudioOutputStats stats;
+            GetAudioOutputStats(out stats);
+            ZVAudioOutputLatencyStats latency;
+            GetAudioOutputLatencyStats(out latency);
+        }
+#else
+        internal static readonly bool IsSupported = false;
+
+        // Never called: AudioForwarder checks IsSupported first.
+        internal static bool CreateAudioOutput() { throw new PlatformNotSupportedException(); }
+        internal static bool CreateOutputBuffer(uint bufferSize, uint channelCount, uint sampleRate,
+                                                uint ignoredA, uint ignoredB, float formatHint,
+                                                uint bufferSeconds)
+        {
+            throw new PlatformNotSupportedException();
+        }
+        internal static bool DestroyAudioOutput() { throw new PlatformNotSupportedException(); }
+        internal static bool OnUnityAudio(float[] data, int count) { throw new PlatformNotSupportedException(); }
+        internal static bool GetAudioOutputStats(out ZVAudioOutputStats stats) { throw new PlatformNotSupportedException(); }
+        internal static bool SetAudioOutputLatencyTarget(uint milliseconds) { throw new PlatformNotSupportedException(); }
+        internal static bool GetAudioOutputLatencyStats(out ZVAudioOutputLatencyStats stats)
+        {
+            throw new PlatformNotSupportedException();
+        }
+        internal static void Bind() { throw new PlatformNotSupportedException(); }
+#endif
+
+        // Resolves each P/Invoke declaration of `declarations`.
+        internal static void Prelink(Type declarations)
+        {
+            foreach (MethodInfo method in declarations.GetMethods(BindingFlags.Static | BindingFlags.Public |
+                                                                  BindingFlags.NonPublic))
+            {
+                if (method.IsDefined(typeof(DllImportAttribute), false))
+                    Marshal.Prelink(method);
+            }
+        }
     }
 }

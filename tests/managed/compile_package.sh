@@ -1,0 +1,45 @@
+#!/bin/sh
+# Compiles all of the package's C# (Runtime, Editor and the samples) as the
+# engine would, against the small stand-in engine assemblies of engine/, so
+# that a typo in the component fails CI:
+#   compile_package.sh <out-dir>
+# Runtime is built three times: for the Windows Editor (which Editor and the
+# samples are built against), for the Windows player, and for a player of
+# another platform, which must carry no native calls.
+set -eu
+
+if [ "$#" -ne 1 ]; then
+    echo "usage: $0 <out-dir>" >&2
+    exit 2
+fi
+out=$1
+here=$(cd "$(dirname "$0")" && pwd)
+pkg="$here/../../unity_package/com.zvaudio.output"
+MCS=${MCS:-mcs}
+
+mkdir -p "$out"
+cs() {
+    "$MCS" -langversion:7.2 -warnaserror -nologo -target:library "$@"
+}
+cs -out:"$out/UnityEngine.dll" "$here/engine/UnityEngine.cs"
+cs -r:"$out/UnityEngine.dll" -out:"$out/UnityEditor.dll" "$here/engine/UnityEditor.cs"
+
+engine="-r:$out/UnityEngine.dll"
+cs $engine -r:"$out/UnityEditor.dll" -out:"$out/ZVAudio.Output.dll" \
+    -define:UNITY_5_3_OR_NEWER -define:UNITY_EDITOR -define:UNITY_EDITOR_WIN \
+    -define:UNITY_STANDALONE -define:UNITY_STANDALONE_WIN \
+    "$pkg"/Runtime/*.cs "$pkg"/Runtime/Core/*.cs
+cs $engine -r:"$out/UnityEditor.dll" -r:"$out/ZVAudio.Output.dll" -out:"$out/ZVAudio.Output.Editor.dll" \
+    -define:UNITY_5_3_OR_NEWER -define:UNITY_EDITOR -define:UNITY_EDITOR_WIN \
+    "$pkg"/Editor/*.cs
+cs $engine -r:"$out/ZVAudio.Output.dll" -out:"$out/ZVAudio.Output.Samples.dll" \
+    -define:UNITY_5_3_OR_NEWER -define:UNITY_EDITOR -define:UNITY_EDITOR_WIN \
+    "$pkg"/Samples~/*/*.cs
+
+cs $engine -out:"$out/ZVAudio.Output.WindowsPlayer.dll" \
+    -define:UNITY_5_3_OR_NEWER -define:UNITY_STANDALONE -define:UNITY_STANDALONE_WIN \
+    "$pkg"/Runtime/*.cs "$pkg"/Runtime/Core/*.cs
+cs $engine -out:"$out/ZVAudio.Output.OtherPlayer.dll" \
+    -define:UNITY_5_3_OR_NEWER -define:UNITY_IOS \
+    "$pkg"/Runtime/*.cs "$pkg"/Runtime/Core/*.cs
+echo "package compiled into $out"
