@@ -6,11 +6,42 @@
 # any build of them (the real ones or the stand-ins) can be put beside the
 # plug-in. With ZV_PLATFORM_SDK_DIR set, the platform's own import libraries
 # from that folder are used instead.
+#
+# The variables below are set in every scope that includes this file; the
+# functions only once.
 set(ZV_WINDOWS_DEF_DIR ${CMAKE_CURRENT_LIST_DIR}/windows)
-include_guard(GLOBAL)
 
 set(ZV_PLATFORM_SDK_DIR "" CACHE PATH
     "Folder with the platform's import libraries (zv_sdk_loader.lib, zv_unity_native_logging.lib); empty: made from the export lists")
+
+# The platform builds its logging library with MSVC, so the DLL exports Log
+# under MSVC's decoration, whichever compiler builds the plug-in. GNU is for a
+# logging library built with GCC or Clang in MinGW mode.
+set(ZV_LOGGING_DECORATION MSVC CACHE STRING
+    "Decoration under which zv_unity_native_logging.dll exports Log: MSVC or GNU")
+set_property(CACHE ZV_LOGGING_DECORATION PROPERTY STRINGS MSVC GNU)
+
+# ZV_LOGGING_DEF: the logging library's export list for this compiler and
+# decoration. The plug-in's import library and the stand-in's exports both
+# come from it, so the stand-in always exports what the plug-in imports.
+if(ZV_LOGGING_DECORATION STREQUAL "MSVC")
+  if(MSVC OR CMAKE_CXX_SIMULATE_ID STREQUAL "MSVC")
+    set(ZV_LOGGING_DEF ${ZV_WINDOWS_DEF_DIR}/zv_unity_native_logging.msvc.def)
+  else()
+    # Our compiler references the GCC name; the import library maps it to
+    # the MSVC name in the DLL (binutils' "==" import name).
+    set(ZV_LOGGING_DEF ${ZV_WINDOWS_DEF_DIR}/zv_unity_native_logging.msvc-import.def)
+  endif()
+elseif(ZV_LOGGING_DECORATION STREQUAL "GNU")
+  if(MSVC OR CMAKE_CXX_SIMULATE_ID STREQUAL "MSVC")
+    message(FATAL_ERROR "ZV_LOGGING_DECORATION=GNU needs a GCC or Clang (MinGW) build of the plug-in")
+  endif()
+  set(ZV_LOGGING_DEF ${ZV_WINDOWS_DEF_DIR}/zv_unity_native_logging.gnu.def)
+else()
+  message(FATAL_ERROR "ZV_LOGGING_DECORATION must be MSVC or GNU, not '${ZV_LOGGING_DECORATION}'")
+endif()
+
+include_guard(GLOBAL)
 
 # zv_windows_import_library(<target> <dll name without .dll> <.def file>)
 # Defines the IMPORTED library <target> and the custom target <target>_implib
@@ -54,14 +85,9 @@ endfunction()
 # Links <target> against both platform DLLs by name.
 function(zv_windows_link_platform target)
   if(NOT TARGET zv_platform_sdk_loader)
-    if(MSVC OR CMAKE_CXX_SIMULATE_ID STREQUAL "MSVC")
-      set(logging_def ${ZV_WINDOWS_DEF_DIR}/zv_unity_native_logging.msvc.def)
-    else()
-      set(logging_def ${ZV_WINDOWS_DEF_DIR}/zv_unity_native_logging.gnu.def)
-    endif()
     zv_windows_import_library(zv_platform_sdk_loader zv_sdk_loader
       ${ZV_WINDOWS_DEF_DIR}/zv_sdk_loader.def)
-    zv_windows_import_library(zv_platform_logging zv_unity_native_logging ${logging_def})
+    zv_windows_import_library(zv_platform_logging zv_unity_native_logging ${ZV_LOGGING_DEF})
   endif()
   target_link_libraries(${target} PRIVATE zv_platform_sdk_loader zv_platform_logging)
   add_dependencies(${target} zv_platform_sdk_loader_implib zv_platform_logging_implib)
