@@ -65,13 +65,16 @@ function(zv_windows_import_library target name def_file)
         find_program(CMAKE_DLLTOOL NAMES ${ZV_MINGW_TRIPLET}-dlltool dlltool REQUIRED)
       endif()
       set(implib ${out_dir}/lib${name}.dll.a)
+      # dlltool names the library's symbols after the output path: relative
+      # to its folder, so that no build path reaches the plug-in's image.
       set(make_implib ${CMAKE_DLLTOOL} --input-def ${def_file} --dllname ${name}.dll
-                      --output-lib ${implib})
+                      --output-lib lib${name}.dll.a)
     endif()
+    file(MAKE_DIRECTORY ${out_dir})
     add_custom_command(
       OUTPUT ${implib}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
       COMMAND ${make_implib}
+      WORKING_DIRECTORY ${out_dir}
       DEPENDS ${def_file}
       COMMENT "Making the import library of ${name}.dll"
       VERBATIM)
@@ -91,4 +94,35 @@ function(zv_windows_link_platform target)
   endif()
   target_link_libraries(${target} PRIVATE zv_platform_sdk_loader zv_platform_logging)
   add_dependencies(${target} zv_platform_sdk_loader_implib zv_platform_logging_implib)
+endfunction()
+
+# zv_windows_ship(<target>)
+# Makes <target> the DLL that ships: a version resource from the project
+# version, and (MinGW) its debug information in <name>.debug beside it, named
+# by the CodeView record of the stripped DLL.
+function(zv_windows_ship target)
+  set(rc_file ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  configure_file(${ZV_WINDOWS_DEF_DIR}/${target}.rc.in ${rc_file} @ONLY)
+  target_sources(${target} PRIVATE ${rc_file})
+  if(MSVC)
+    # The record names the PDB without the build folder.
+    target_link_options(${target} PRIVATE /PDBALTPATH:%_PDB%)
+    return()
+  endif()
+  # A crash dump carries the record (GUID, age, file name) of every module.
+  # --build-id derives the GUID from the image, so it is the same in every
+  # build of one commit; --pdb puts the file name in the record. The PDB ld
+  # writes holds little for GCC's objects and the build's paths, so the DWARF
+  # file made below takes its place under that name; .gnu_debuglink names it
+  # too, with its CRC, for gdb and addr2line.
+  set(debug_file $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.debug)
+  target_link_options(${target} PRIVATE "LINKER:--build-id=sha1" "LINKER:--pdb=${debug_file}")
+  # objcopy stamps the current time into a PE header it writes unless
+  # SOURCE_DATE_EPOCH says otherwise; 0 is what the linker wrote.
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE:${target}> ${debug_file}
+    COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${debug_file} $<TARGET_FILE:${target}>
+    COMMENT "Splitting the debug information of ${target} into its .debug file"
+    VERBATIM)
 endfunction()
