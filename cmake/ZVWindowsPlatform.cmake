@@ -98,8 +98,8 @@ endfunction()
 
 # zv_windows_ship(<target>)
 # Makes <target> the DLL that ships: a version resource from the project
-# version, and (MinGW) its debug information in <name>.debug beside it, named
-# by the CodeView record of the stripped DLL.
+# version, and (MinGW) its debug information in <name>.debug beside it, which
+# the stripped DLL names and whose build GUID its CodeView record carries.
 function(zv_windows_ship target)
   set(rc_file ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
   configure_file(${ZV_WINDOWS_DEF_DIR}/${target}.rc.in ${rc_file} @ONLY)
@@ -109,14 +109,16 @@ function(zv_windows_ship target)
     target_link_options(${target} PRIVATE /PDBALTPATH:%_PDB%)
     return()
   endif()
-  # A crash dump carries the record (GUID, age, file name) of every module.
-  # --build-id derives the GUID from the image, so it is the same in every
-  # build of one commit; --pdb puts the file name in the record. The PDB ld
-  # writes holds little for GCC's objects and the build's paths, so the DWARF
-  # file made below takes its place under that name; .gnu_debuglink names it
-  # too, with its CRC, for gdb and addr2line.
+  # A crash dump carries the CodeView record (GUID, age, file name) of every
+  # module. --build-id derives the GUID from the image, so it is the same in
+  # every build of one commit and found again in the .debug file made below;
+  # .gnu_debuglink names that file, with its CRC, for gdb, addr2line and
+  # llvm-symbolizer. The record names no file: ld's --pdb would name one, but
+  # GCC's objects carry no CodeView information for that PDB, it records the
+  # build's paths, and a DWARF file under the record's name sends
+  # llvm-symbolizer to read it as a PDB, which fails.
   set(debug_file $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.debug)
-  target_link_options(${target} PRIVATE "LINKER:--build-id=sha1" "LINKER:--pdb=${debug_file}")
+  target_link_options(${target} PRIVATE "LINKER:--build-id=sha1")
   # objcopy stamps the current time into a PE header it writes unless
   # SOURCE_DATE_EPOCH says otherwise; 0 is what the linker wrote.
   set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})

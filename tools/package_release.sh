@@ -70,7 +70,8 @@ python3 tools/make_release_archives.py --version "${version}" \
   --source "${source_dir}" --out dist
 cmake -DOUT="${source_dir}/dist" -DVERSION="${version}" -DDLL="${bin}/ZVAudioOutput.dll" \
   -DSOURCE_DIR="${source_dir}" -DOBJDUMP=x86_64-w64-mingw32-objdump \
-  -DRC=x86_64-w64-mingw32-windres \
+  -DOBJCOPY=x86_64-w64-mingw32-objcopy \
+  -DRC=x86_64-w64-mingw32-windres -DSCRATCH="${source_dir}/build/windows-release/unpacked" \
   -P tests/windows_exports/CheckReleaseArchives.cmake
 
 if "${check_reproducible}"; then

@@ -2,12 +2,15 @@
 # repository.
 #
 #   cmake -DOUT=<folder> -DVERSION=<x.y.z> -DDLL=<ZVAudioOutput.dll>
-#         -DSOURCE_DIR=<repository> -DOBJDUMP=<objdump> [-DRC=<windres>]
+#         -DSOURCE_DIR=<repository> -DOBJDUMP=<objdump> -DOBJCOPY=<objcopy>
+#         [-DRC=<windres>] [-DSCRATCH=<folder>]
 #         [-DPYTHON=<python3> -DDEBUG_FILE=<ZVAudioOutput.debug>]
 #         -P CheckReleaseArchives.cmake
 #
 # With PYTHON, the archives are made first (tools/make_release_archives.py)
 # into a cleared OUT from DLL and DEBUG_FILE; without, OUT holds them already.
+# They are unpacked into SCRATCH (default: OUT.unpacked), which is removed
+# when everything checks out.
 #
 # - OUT holds the tarball, the zip and SHA256SUMS, and the sums match;
 # - the tarball has one root folder package/ holding the repository's package
@@ -15,10 +18,10 @@
 #   and passes the package check; its package.json names the version, and so
 #   does its changelog's latest entry and the DLL's version resource;
 # - the zip holds the DLL, its debug file, the header, README and LICENSE,
-#   and the DLL's CodeView record names that debug file with its GUID.
+#   and the DLL names that debug file and carries its build GUID.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(required OUT VERSION DLL SOURCE_DIR OBJDUMP)
+foreach(required OUT VERSION DLL SOURCE_DIR OBJDUMP OBJCOPY)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "CheckReleaseArchives: ${required} is not set")
   endif()
@@ -73,6 +76,9 @@ endif()
 
 # --- the tarball ---------------------------------------------------------------
 set(unpacked ${OUT}.unpacked)
+if(DEFINED SCRATCH)
+  set(unpacked ${SCRATCH})
+endif()
 file(REMOVE_RECURSE ${unpacked})
 file(ARCHIVE_EXTRACT INPUT ${OUT}/${tgz_name} DESTINATION ${unpacked}/tgz)
 file(GLOB roots RELATIVE ${unpacked}/tgz ${unpacked}/tgz/*)
@@ -168,17 +174,27 @@ else()
   if(NOT zipped_dll STREQUAL built_dll)
     list(APPEND failures "${zip_name}: ZVAudioOutput.dll is not the built DLL")
   endif()
-  # A crash dump names the module's CodeView record: file name and GUID must
-  # lead to the debug file shipped beside it.
+  # A crash dump carries the module's CodeView record: its GUID must be the
+  # debug file's, and the DLL must name that file.
   foreach(image ZVAudioOutput.dll ZVAudioOutput.debug)
     execute_process(COMMAND ${OBJDUMP} -p ${zip_dir}/${image} OUTPUT_VARIABLE dump)
-    string(REGEX MATCH "format RSDS signature ([0-9a-f]+) age [0-9]+ pdb ([^)\n]*)" record "${dump}")
-    set(record_${image} "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
+    string(REGEX MATCH "format RSDS signature ([0-9a-f]+) age ([0-9]+)" record "${dump}")
+    set(guid_${image} "${CMAKE_MATCH_1}/${CMAKE_MATCH_2}")
   endforeach()
-  if(NOT record_ZVAudioOutput.dll MATCHES " ZVAudioOutput\\.debug$"
-     OR NOT record_ZVAudioOutput.dll STREQUAL record_ZVAudioOutput.debug)
-    list(APPEND failures "CodeView records do not match: DLL '${record_ZVAudioOutput.dll}', "
-                         "debug file '${record_ZVAudioOutput.debug}'")
+  if(guid_ZVAudioOutput.dll STREQUAL "/" OR NOT guid_ZVAudioOutput.dll STREQUAL guid_ZVAudioOutput.debug)
+    list(APPEND failures "CodeView GUIDs differ: DLL '${guid_ZVAudioOutput.dll}', "
+                         "debug file '${guid_ZVAudioOutput.debug}'")
+  endif()
+  execute_process(
+    COMMAND ${OBJCOPY} --dump-section .gnu_debuglink=${unpacked}/debuglink
+            ${zip_dir}/ZVAudioOutput.dll ${unpacked}/scratch.dll
+    RESULT_VARIABLE status ERROR_QUIET)
+  set(link "")
+  if(status EQUAL 0)
+    file(STRINGS ${unpacked}/debuglink link LIMIT_COUNT 1)
+  endif()
+  if(NOT link STREQUAL "ZVAudioOutput.debug")
+    list(APPEND failures "ZVAudioOutput.dll: debug link '${link}', expected 'ZVAudioOutput.debug'")
   endif()
   foreach(pair "ZVAudioOutput.h;plugin/ZVAudioOutput.h" "README.md;README.md" "LICENSE;LICENSE")
     list(GET pair 0 zipped_name)
