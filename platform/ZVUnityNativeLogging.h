@@ -9,15 +9,15 @@
 
 #if defined(_WIN32)
 // Exported by name from an export list, under the decoration the platform uses.
-#  define ZV_LOGGING_API
+#    define ZV_LOGGING_API
 #else
-#  define ZV_LOGGING_API __attribute__((visibility("default")))
+#    define ZV_LOGGING_API __attribute__((visibility("default")))
 #endif
 
 #if defined(__GNUC__)
-#  define ZV_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#    define ZV_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
-#  define ZV_PRINTF_FORMAT(fmt, args)
+#    define ZV_PRINTF_FORMAT(fmt, args)
 #endif
 
 namespace zv {
