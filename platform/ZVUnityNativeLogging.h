@@ -1,25 +1,23 @@
 // Declaration of the engine-side logging library (zv_unity_native_logging),
-// exactly as the plug-in calls it. The function has C++ linkage: its decorated
-// name depends on the compiler family, so the plug-in and the logging library
-// must be built by the same family.
+// exactly as the plug-in calls it. The function has C++ linkage, and its
+// decorated name depends on the compiler family. On Windows the platform's DLL
+// exports the MSVC name; the import library the plug-in links against maps
+// whatever this compiler references to that name (cmake/ZVWindowsPlatform.cmake).
 #pragma once
 
 #include <cstdint>
 
 #if defined(_WIN32)
-#  if defined(ZV_LOGGING_BUILDING)
-#    define ZV_LOGGING_API __declspec(dllexport)
-#  else
+// Exported by name from an export list, under the decoration the platform uses.
 #    define ZV_LOGGING_API
-#  endif
 #else
-#  define ZV_LOGGING_API __attribute__((visibility("default")))
+#    define ZV_LOGGING_API __attribute__((visibility("default")))
 #endif
 
 #if defined(__GNUC__)
-#  define ZV_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#    define ZV_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
-#  define ZV_PRINTF_FORMAT(fmt, args)
+#    define ZV_PRINTF_FORMAT(fmt, args)
 #endif
 
 namespace zv {

@@ -2,12 +2,18 @@
 #
 #   cmake -DOBJDUMP=<objdump> -DDLL=<file.dll> [-DEXPORTS=a;b;c] [-DEXACT=ON]
 #         [-DSAME_ADDRESS=a;b] [-DREQUIRED_IMPORTS=x.dll;y.dll]
-#         [-DALLOWED_IMPORTS=x.dll;y.dll] -P CheckDllTables.cmake
+#         [-DALLOWED_IMPORTS=x.dll;y.dll] [-DPROVIDERS=<dir>/x.dll;<dir>/y.dll]
+#         [-DCHARACTERISTICS=DYNAMIC_BASE;NX_COMPAT] -P CheckDllTables.cmake
 #
 # EXPORTS      names the DLL must export (EXACT: and no others)
 # SAME_ADDRESS exports that must resolve to one address
 # REQUIRED_IMPORTS / ALLOWED_IMPORTS
 #              DLLs it must import / may import besides the Windows system DLLs
+# PROVIDERS    builds of imported DLLs: each must export every name the DLL
+#              imports from a DLL of its file name. Windows refuses to load a
+#              DLL with a name missing; Wine loads it and fails only on the call.
+# CHARACTERISTICS
+#              DllCharacteristics flags the DLL must carry
 cmake_minimum_required(VERSION 3.25)
 
 foreach(required OBJDUMP DLL)
@@ -19,36 +25,70 @@ if(NOT EXISTS "${DLL}")
   message(FATAL_ERROR "CheckDllTables: ${DLL} does not exist")
 endif()
 
-execute_process(COMMAND ${OBJDUMP} -p ${DLL}
-  OUTPUT_VARIABLE dump RESULT_VARIABLE status ERROR_VARIABLE errors)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "CheckDllTables: ${OBJDUMP} -p ${DLL} failed: ${errors}")
-endif()
+# read_tables(<file> <prefix>): the export names (<prefix>_exports), the
+# export address of each name (<prefix>_address_<name>), the imported DLLs in
+# lower case (<prefix>_imports), the names imported from each
+# (<prefix>_names_<dll>) and the DllCharacteristics flags (<prefix>_flags).
+function(read_tables file prefix)
+  execute_process(COMMAND ${OBJDUMP} -p ${file}
+    OUTPUT_VARIABLE dump RESULT_VARIABLE status ERROR_VARIABLE errors)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "CheckDllTables: ${OBJDUMP} -p ${file} failed: ${errors}")
+  endif()
+  # Export Address Table lines:   [   5] +base[   6] 1710 Export RVA
+  # Name table lines:             [   5] UnityPluginLoad
+  # The bracketed number of a name is its index in the address table.
+  # Import lines, below "DLL Name: x.dll":   91f0    283  GetLastError
+  # Flags, below "DllCharacteristics":       DYNAMIC_BASE
+  string(REPLACE "\n" ";" lines "${dump}")
+  set(section "")
+  set(exports "")
+  set(imports "")
+  set(flags "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^Export Address Table -- ")
+      set(section address)
+    elseif(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+      set(section names)
+    elseif(line MATCHES "^\tDLL Name: (.+)$")
+      string(STRIP "${CMAKE_MATCH_1}" dll)
+      string(TOLOWER "${dll}" dll)
+      list(APPEND imports ${dll})
+      set(section imports)
+    elseif(line MATCHES "^DllCharacteristics")
+      set(section flags)
+    elseif(section STREQUAL "flags" AND line MATCHES "^\t+([A-Z_]+)$")
+      list(APPEND flags ${CMAKE_MATCH_1})
+    elseif(line MATCHES "^[A-Za-z]" OR (line STREQUAL "" AND NOT section STREQUAL "imports"))
+      set(section "")
+    elseif(section STREQUAL "address"
+           AND line MATCHES "^\t\\[ *([0-9]+)\\] \\+base\\[ *[0-9]+\\] +([0-9a-fA-F]+) ")
+      set(address_${CMAKE_MATCH_1} ${CMAKE_MATCH_2})
+    elseif(section STREQUAL "names" AND line MATCHES "^\t\\[ *([0-9]+)\\] (.+)$")
+      list(APPEND exports "${CMAKE_MATCH_2}")
+      set(${prefix}_address_${CMAKE_MATCH_2} "${address_${CMAKE_MATCH_1}}" PARENT_SCOPE)
+    elseif(section STREQUAL "imports" AND line MATCHES "^\t[0-9a-fA-F]+\t +[0-9]+  (.+)$")
+      list(APPEND names_${dll} "${CMAKE_MATCH_1}")
+    elseif(section STREQUAL "imports" AND line MATCHES "^ [0-9a-fA-F]+\t")
+      # The next descriptor of the import directory.
+      set(section "")
+    endif()
+  endforeach()
+  foreach(dll IN LISTS imports)
+    set(${prefix}_names_${dll} "${names_${dll}}" PARENT_SCOPE)
+  endforeach()
+  set(${prefix}_exports "${exports}" PARENT_SCOPE)
+  set(${prefix}_imports "${imports}" PARENT_SCOPE)
+  set(${prefix}_flags "${flags}" PARENT_SCOPE)
+endfunction()
+
+read_tables(${DLL} dll)
+set(export_names "${dll_exports}")
+set(imports "${dll_imports}")
 get_filename_component(dll_name ${DLL} NAME)
 set(failures "")
 
 # --- exports ---------------------------------------------------------------
-# Export Address Table lines:   [   5] +base[   6] 1710 Export RVA
-# Name table lines:             [   5] UnityPluginLoad
-# The bracketed number of a name is its index in the address table.
-string(REPLACE "\n" ";" lines "${dump}")
-set(section "")
-set(export_names "")
-foreach(line IN LISTS lines)
-  if(line MATCHES "^Export Address Table -- ")
-    set(section address)
-  elseif(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
-    set(section names)
-  elseif(line STREQUAL "" OR line MATCHES "^[A-Za-z]")
-    set(section "")
-  elseif(section STREQUAL "address"
-         AND line MATCHES "^\t\\[ *([0-9]+)\\] \\+base\\[ *[0-9]+\\] +([0-9a-fA-F]+) ")
-    set(address_${CMAKE_MATCH_1} ${CMAKE_MATCH_2})
-  elseif(section STREQUAL "names" AND line MATCHES "^\t\\[ *([0-9]+)\\] (.+)$")
-    list(APPEND export_names "${CMAKE_MATCH_2}")
-    set(export_index_${CMAKE_MATCH_2} ${CMAKE_MATCH_1})
-  endif()
-endforeach()
 
 foreach(name IN LISTS EXPORTS)
   if(NOT name IN_LIST export_names)
@@ -65,10 +105,10 @@ endif()
 
 set(shared_address "")
 foreach(name IN LISTS SAME_ADDRESS)
-  if(NOT DEFINED export_index_${name})
+  if(NOT name IN_LIST export_names)
     continue()
   endif()
-  set(address "${address_${export_index_${name}}}")
+  set(address "${dll_address_${name}}")
   if(address STREQUAL "")
     list(APPEND failures "has no address for ${name}")
   elseif(shared_address STREQUAL "")
@@ -81,15 +121,6 @@ foreach(name IN LISTS SAME_ADDRESS)
 endforeach()
 
 # --- imports ---------------------------------------------------------------
-string(REGEX MATCHALL "DLL Name: [^\n]+" import_lines "${dump}")
-set(imports "")
-foreach(line IN LISTS import_lines)
-  string(REGEX REPLACE "^DLL Name: " "" dll "${line}")
-  string(STRIP "${dll}" dll)
-  string(TOLOWER "${dll}" dll)
-  list(APPEND imports ${dll})
-endforeach()
-
 # Present on every Windows x86-64 installation.
 set(system_dlls kernel32.dll msvcrt.dll ucrtbase.dll ntdll.dll advapi32.dll user32.dll
                 bcrypt.dll ws2_32.dll shell32.dll ole32.dll)
@@ -104,6 +135,29 @@ foreach(dll IN LISTS REQUIRED_IMPORTS)
   string(TOLOWER "${dll}" dll_lower)
   if(NOT dll_lower IN_LIST imports)
     list(APPEND failures "does not import ${dll}")
+  endif()
+endforeach()
+
+foreach(provider IN LISTS PROVIDERS)
+  get_filename_component(provider_name ${provider} NAME)
+  string(TOLOWER "${provider_name}" provider_key)
+  if(NOT EXISTS "${provider}")
+    list(APPEND failures "${provider} does not exist")
+    continue()
+  endif()
+  read_tables(${provider} provider)
+  foreach(name IN LISTS dll_names_${provider_key})
+    if(NOT name IN_LIST provider_exports)
+      list(APPEND failures
+           "imports ${name} from ${provider_name}, which ${provider} does not export")
+    endif()
+  endforeach()
+endforeach()
+
+# --- image flags -----------------------------------------------------------
+foreach(flag IN LISTS CHARACTERISTICS)
+  if(NOT flag IN_LIST dll_flags)
+    list(APPEND failures "lacks the DllCharacteristics flag ${flag}")
   endif()
 endforeach()
 

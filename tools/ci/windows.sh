@@ -14,6 +14,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   googletest
+  python3
 )
 missing=()
 for package in "${packages[@]}"; do
