@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the release archives of the Windows plug-in.
 
-    make_release_archives.py --version 0.1.0 --dll ZVAudioOutput.dll
+    make_release_archives.py --version 0.2.0 --dll ZVAudioOutput.dll
         --debug ZVAudioOutput.debug --source <repository> --out dist
 
 <out>/com.zvaudio.output-<version>.tgz
