@@ -1,0 +1,151 @@
+#include "VariableRateResampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace zvaudio {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr size_t kTaps = VariableRateResampler::kTaps;
+constexpr size_t kPhases = VariableRateResampler::kPhases;
+constexpr uint32_t kWeightBits = 32 - VariableRateResampler::kPhaseBits;
+constexpr float kWeightScale = 1.0f / static_cast<float>(uint32_t{1} << kWeightBits);
+// Input frames copied in per round; the buffer holds them after the history.
+constexpr size_t kChunkFrames = 1024;
+
+// Zeroth-order modified Bessel function of the first kind, by its power series.
+double BesselI0(double x) {
+    double sum = 1.0;
+    double term = 1.0;
+    const double quarterSquare = x * x / 4.0;
+    for (int k = 1; k < 64 && term > sum * 1e-17; ++k) {
+        term *= quarterSquare / (static_cast<double>(k) * static_cast<double>(k));
+        sum += term;
+    }
+    return sum;
+}
+
+// The interpolation kernel at t input frames from the output instant: sinc with its cutoff
+// at the input's Nyquist frequency, under a Kaiser window reaching zero at +-kTaps / 2.
+double Kernel(double t) {
+    const double half = static_cast<double>(kTaps) / 2.0;
+    const double x = t / half;
+    if (x <= -1.0 || x >= 1.0) {
+        return 0.0;
+    }
+    const double window = BesselI0(VariableRateResampler::kKaiserBeta * std::sqrt(1.0 - x * x)) /
+                          BesselI0(VariableRateResampler::kKaiserBeta);
+    const double sinc = t == 0.0 ? 1.0 : std::sin(kPi * t) / (kPi * t);
+    return sinc * window;
+}
+
+// Interpolated taps for the fractional delay `fraction` / 2^32.
+inline void InterpolateTaps(const float* coefficients, const float* slopes, uint32_t fraction,
+                            float* taps) {
+    const size_t row = (fraction >> kWeightBits) * kTaps;
+    const float weight =
+        static_cast<float>(fraction & ((uint32_t{1} << kWeightBits) - 1)) * kWeightScale;
+    for (size_t m = 0; m < kTaps; ++m) {
+        taps[m] = coefficients[row + m] + weight * slopes[row + m];
+    }
+}
+
+} // namespace
+
+VariableRateResampler::VariableRateResampler(uint32_t channelCount)
+    : channels(std::max<uint32_t>(channelCount, 1)), coefficients((kPhases + 1) * kTaps),
+      slopes((kPhases + 1) * kTaps), buffer((kTaps + kChunkFrames) * channels),
+      bufferFrames(kTaps + kChunkFrames) {
+    // Tap m of the window starting at frame i meets input frame i + m; the output instant
+    // lies kTaps / 2 - 1 + phase frames after i.
+    std::vector<double> row(kTaps);
+    for (size_t p = 0; p <= kPhases; ++p) {
+        const double phase = static_cast<double>(p) / static_cast<double>(kPhases);
+        double sum = 0.0;
+        for (size_t m = 0; m < kTaps; ++m) {
+            row[m] = Kernel(static_cast<double>(kTaps / 2 - 1) + phase - static_cast<double>(m));
+            sum += row[m];
+        }
+        for (size_t m = 0; m < kTaps; ++m) {
+            coefficients[p * kTaps + m] = static_cast<float>(row[m] / sum);
+        }
+    }
+    for (size_t p = 0; p < kPhases; ++p) {
+        for (size_t m = 0; m < kTaps; ++m) {
+            slopes[p * kTaps + m] = coefficients[(p + 1) * kTaps + m] - coefficients[p * kTaps + m];
+        }
+    }
+    Reset();
+}
+
+void VariableRateResampler::Reset() {
+    std::fill(buffer.begin(), buffer.end(), 0.0f);
+    buffered = kTaps - 1;
+    index = 0;
+    fraction = 0;
+    SetRatio(1.0);
+}
+
+void VariableRateResampler::SetRatio(double requested) {
+    if (!(requested == requested)) { // NaN
+        requested = 1.0;
+    }
+    ratio = std::clamp(requested, 1.0 - kMaxDeviation, 1.0 + kMaxDeviation);
+    step = static_cast<uint64_t>(std::llround(4294967296.0 / ratio));
+}
+
+size_t VariableRateResampler::MaxOutputFrames(size_t inFrames) const {
+    // Fewer than kTaps frames stay buffered between calls, so the outputs of one call
+    // cover at most inFrames input frames, plus one for the partial step at either end.
+    return static_cast<size_t>(std::ceil(static_cast<double>(inFrames) * (1.0 + kMaxDeviation))) +
+           2;
+}
+
+size_t VariableRateResampler::Process(const float* in, size_t inFrames, float* out) {
+    size_t written = 0;
+    while (inFrames > 0) {
+        const size_t take = std::min(inFrames, bufferFrames - buffered);
+        std::memcpy(buffer.data() + buffered * channels, in, take * channels * sizeof(float));
+        buffered += take;
+        in += take * channels;
+        inFrames -= take;
+        written += Render(out + written * channels);
+        DropConsumed();
+    }
+    return written;
+}
+
+size_t VariableRateResampler::Render(float* out) {
+    alignas(32) float taps[kTaps];
+    size_t written = 0;
+    const uint32_t stepFraction = static_cast<uint32_t>(step);
+    const size_t stepWhole = static_cast<size_t>(step >> 32);
+    while (index + kTaps <= buffered) {
+        InterpolateTaps(coefficients.data(), slopes.data(), fraction, taps);
+        const float* window = buffer.data() + index * channels;
+        for (uint32_t c = 0; c < channels; ++c) {
+            float sum = 0.0f;
+            for (size_t m = 0; m < kTaps; ++m) {
+                sum += taps[m] * window[m * channels + c];
+            }
+            out[c] = sum;
+        }
+        out += channels;
+        ++written;
+        const uint64_t next = uint64_t{fraction} + stepFraction;
+        fraction = static_cast<uint32_t>(next);
+        index += stepWhole + static_cast<size_t>(next >> 32);
+    }
+    return written;
+}
+
+void VariableRateResampler::DropConsumed() {
+    const size_t kept = buffered - index;
+    std::memmove(buffer.data(), buffer.data() + index * channels, kept * channels * sizeof(float));
+    buffered = kept;
+    index = 0;
+}
+
+} // namespace zvaudio
