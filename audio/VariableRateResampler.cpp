@@ -4,6 +4,13 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(_M_X64)
+#    include <emmintrin.h>
+#    if defined(_MSC_VER) && !defined(__clang__)
+#        include <intrin.h>
+#    endif
+#endif
+
 namespace zvaudio {
 namespace {
 
@@ -52,7 +59,100 @@ inline void InterpolateTaps(const float* coefficients, const float* slopes, uint
     }
 }
 
+#if defined(__x86_64__) || defined(_M_X64)
+
+// AVX2 alone does not promise FMA, which the AVX2 kernel uses.
+bool CpuHasFma() {
+#    if defined(__GNUC__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("fma");
+#    elif defined(_MSC_VER)
+    int info[4] = {};
+    __cpuid(info, 1);
+    return (info[2] & (1 << 12)) != 0;
+#    else
+    return false;
+#    endif
+}
+
+bool PathAvailable(ConversionPath path) {
+    switch (path) {
+    case ConversionPath::Sse2: return true;
+    case ConversionPath::Avx2:
+        return IsConversionPathAvailable(ConversionPath::Avx2) && CpuHasFma();
+    default: return true;
+    }
+}
+
+detail::StereoKernel KernelFor(ConversionPath path) {
+    switch (path) {
+    case ConversionPath::Sse2: return detail::ResampleStereoSse2;
+    case ConversionPath::Avx2: return detail::ResampleStereoAvx2;
+    default: return nullptr;
+    }
+}
+
+#else
+
+bool PathAvailable(ConversionPath path) {
+    return path == ConversionPath::Scalar || path == ConversionPath::Reference;
+}
+
+detail::StereoKernel KernelFor(ConversionPath /*path*/) {
+    return nullptr;
+}
+
+#endif
+
 } // namespace
+
+#if defined(__x86_64__) || defined(_M_X64)
+
+namespace detail {
+
+// The AVX2 kernel's loop four values at a time, with separate multiply and add.
+size_t ResampleStereoSse2(StereoTables tables, const float* frames, size_t frameCount,
+                          uint64_t step, ResamplePosition& position, float* out) noexcept {
+    constexpr size_t kRowFloats = 2 * kTaps;
+    static_assert(kRowFloats % 8 == 0, "a stereo row must be whole pairs of SSE vectors");
+    const uint32_t stepFraction = static_cast<uint32_t>(step);
+    const size_t stepWhole = static_cast<size_t>(step >> 32);
+    size_t index = position.index;
+    uint32_t fraction = position.fraction;
+    size_t written = 0;
+    while (index + kTaps <= frameCount) {
+        const size_t row = (fraction >> kWeightBits) * kRowFloats;
+        const float* coefficients = tables.rows + row;
+        const float* slopes = tables.slopes + row;
+        const float* window = frames + index * 2;
+        const __m128 weight = _mm_set1_ps(
+            static_cast<float>(fraction & ((uint32_t{1} << kWeightBits) - 1)) * kWeightScale);
+        __m128 even = _mm_setzero_ps();
+        __m128 odd = _mm_setzero_ps();
+        for (size_t v = 0; v < kRowFloats; v += 8) {
+            const __m128 tapsA = _mm_add_ps(_mm_loadu_ps(coefficients + v),
+                                            _mm_mul_ps(weight, _mm_loadu_ps(slopes + v)));
+            const __m128 tapsB = _mm_add_ps(_mm_loadu_ps(coefficients + v + 4),
+                                            _mm_mul_ps(weight, _mm_loadu_ps(slopes + v + 4)));
+            even = _mm_add_ps(even, _mm_mul_ps(tapsA, _mm_loadu_ps(window + v)));
+            odd = _mm_add_ps(odd, _mm_mul_ps(tapsB, _mm_loadu_ps(window + v + 4)));
+        }
+        __m128 sum = _mm_add_ps(even, odd);
+        sum = _mm_add_ps(sum, _mm_movehl_ps(sum, sum));
+        _mm_storel_pi(reinterpret_cast<__m64*>(out + 2 * written), sum);
+        ++written;
+        const uint64_t next = uint64_t{fraction} + stepFraction;
+        fraction = static_cast<uint32_t>(next);
+        index += stepWhole + static_cast<size_t>(next >> 32);
+    }
+    position.index = index;
+    position.fraction = fraction;
+    return written;
+}
+
+} // namespace detail
+
+#endif
 
 VariableRateResampler::VariableRateResampler(uint32_t channelCount)
     : channels(std::max<uint32_t>(channelCount, 1)), coefficients((kPhases + 1) * kTaps),
@@ -77,14 +177,36 @@ VariableRateResampler::VariableRateResampler(uint32_t channelCount)
             slopes[p * kTaps + m] = coefficients[(p + 1) * kTaps + m] - coefficients[p * kTaps + m];
         }
     }
+    if (channels == 2) {
+        stereoCoefficients.resize(2 * coefficients.size());
+        stereoSlopes.resize(2 * slopes.size());
+        for (size_t i = 0; i < coefficients.size(); ++i) {
+            stereoCoefficients[2 * i] = stereoCoefficients[2 * i + 1] = coefficients[i];
+            stereoSlopes[2 * i] = stereoSlopes[2 * i + 1] = slopes[i];
+        }
+        UsePath(ConversionPath::Avx2);
+        if (path != ConversionPath::Avx2) {
+            UsePath(ConversionPath::Sse2);
+        }
+    }
     Reset();
+}
+
+ConversionPath VariableRateResampler::UsePath(ConversionPath requested) {
+    if (requested == ConversionPath::Reference) {
+        requested = ConversionPath::Scalar;
+    }
+    if (PathAvailable(requested)) {
+        path = requested;
+        stereoKernel = channels == 2 ? KernelFor(path) : nullptr;
+    }
+    return path;
 }
 
 void VariableRateResampler::Reset() {
     std::fill(buffer.begin(), buffer.end(), 0.0f);
     buffered = kTaps - 1;
-    index = 0;
-    fraction = 0;
+    position = {0, 0};
     SetRatio(1.0);
 }
 
@@ -118,10 +240,16 @@ size_t VariableRateResampler::Process(const float* in, size_t inFrames, float* o
 }
 
 size_t VariableRateResampler::Render(float* out) {
+    if (stereoKernel != nullptr) {
+        return stereoKernel({stereoCoefficients.data(), stereoSlopes.data()}, buffer.data(),
+                            buffered, step, position, out);
+    }
     alignas(32) float taps[kTaps];
     size_t written = 0;
     const uint32_t stepFraction = static_cast<uint32_t>(step);
     const size_t stepWhole = static_cast<size_t>(step >> 32);
+    size_t index = position.index;
+    uint32_t fraction = position.fraction;
     while (index + kTaps <= buffered) {
         InterpolateTaps(coefficients.data(), slopes.data(), fraction, taps);
         const float* window = buffer.data() + index * channels;
@@ -138,14 +266,16 @@ size_t VariableRateResampler::Render(float* out) {
         fraction = static_cast<uint32_t>(next);
         index += stepWhole + static_cast<size_t>(next >> 32);
     }
+    position = {index, fraction};
     return written;
 }
 
 void VariableRateResampler::DropConsumed() {
-    const size_t kept = buffered - index;
-    std::memmove(buffer.data(), buffer.data() + index * channels, kept * channels * sizeof(float));
+    const size_t kept = buffered - position.index;
+    std::memmove(buffer.data(), buffer.data() + position.index * channels,
+                 kept * channels * sizeof(float));
     buffered = kept;
-    index = 0;
+    position.index = 0;
 }
 
 } // namespace zvaudio

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "CacheLineAllocator.h"
+#include "SampleConversion.h"
+#include "VariableRateResamplerKernels.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -59,27 +63,40 @@ public:
 
     uint32_t ChannelCount() const { return channels; }
 
+    // Stereo runs a vector kernel, the fastest this CPU offers unless told otherwise; other
+    // channel counts, and Scalar or Reference, run the portable loop. A path this CPU lacks
+    // leaves the current one. Returns the path in use. Results of the paths agree to float
+    // rounding, not bit for bit.
+    ConversionPath UsePath(ConversionPath path);
+    ConversionPath Path() const { return path; }
+
 private:
     // Writes every output frame whose taps lie within the buffered input.
     size_t Render(float* out);
     // Moves the frames still needed to the front of the buffer.
     void DropConsumed();
 
+    using FloatTable = std::vector<float, CacheLineAllocator<float>>;
+
     uint32_t channels;
     // Rows for phases 0 .. kPhases (the last is phase 0 one tap on), and each row's step
     // to the next, so that an interpolated coefficient costs one multiply-add.
-    std::vector<float> coefficients;
-    std::vector<float> slopes;
+    FloatTable coefficients;
+    FloatTable slopes;
+    // The same with every tap written twice, for the stereo kernels; empty otherwise.
+    FloatTable stereoCoefficients;
+    FloatTable stereoSlopes;
+    ConversionPath path = ConversionPath::Scalar;
+    detail::StereoKernel stereoKernel = nullptr;
     // Input frames waiting for their turn, interleaved; kTaps - 1 frames of history
     // precede the newest input.
-    std::vector<float> buffer;
+    FloatTable buffer;
     size_t bufferFrames = 0; // capacity in frames
     size_t buffered = 0;     // frames held
     // Read position: the window of the next output starts at buffer frame `index`, and
     // its fractional delay is `fraction` / 2^32 of a frame. Fixed point, so that the
     // positions do not depend on how the input was split into blocks.
-    size_t index = 0;
-    uint32_t fraction = 0;
+    detail::ResamplePosition position{0, 0};
     uint64_t step = uint64_t{1} << 32; // input frames per output frame, 32.32
     double ratio = 1.0;
 };

@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+using zvaudio::ConversionPath;
 using zvaudio::VariableRateResampler;
 
 namespace {
@@ -101,12 +103,32 @@ INSTANTIATE_TEST_SUITE_P(
                (param.param.ratio > 1.0 ? "MoreFrames" : "FewerFrames");
     });
 
-// Each channel of an interleaved stream comes out as that channel would alone.
+// The stereo kernels this CPU can run, and the portable loop.
+std::vector<ConversionPath> StereoPaths() {
+    std::vector<ConversionPath> paths;
+    for (const ConversionPath path :
+         {ConversionPath::Scalar, ConversionPath::Sse2, ConversionPath::Avx2}) {
+        if (VariableRateResampler(2).UsePath(path) == path) {
+            paths.push_back(path);
+        }
+    }
+    return paths;
+}
+
+// Each channel of an interleaved stream comes out as that channel would alone (through
+// the portable loop), whichever stereo kernel runs.
 TEST(VariableRateResampler, ChannelsAreResampledIndependently) {
     const size_t frames = 5000;
-    for (const uint32_t channels : {2u, 3u, 6u}) {
+    std::vector<std::pair<uint32_t, ConversionPath>> cases;
+    for (const ConversionPath path : StereoPaths()) {
+        cases.emplace_back(2, path);
+    }
+    cases.emplace_back(3, ConversionPath::Scalar);
+    cases.emplace_back(6, ConversionPath::Scalar);
+    for (const auto& [channels, path] : cases) {
         const std::vector<float> input = Noise(frames * channels, channels);
         VariableRateResampler together(channels);
+        together.UsePath(path);
         together.SetRatio(1.0 + 0.7 * kMax);
         const std::vector<float> output = Resample(together, input, {700});
         for (uint32_t c = 0; c < channels; ++c) {
@@ -120,7 +142,8 @@ TEST(VariableRateResampler, ChannelsAreResampledIndependently) {
             ASSERT_EQ(expected.size() * channels, output.size()) << channels << " channels";
             for (size_t i = 0; i < expected.size(); ++i) {
                 ASSERT_NEAR(output[i * channels + c], expected[i], 1e-5f)
-                    << channels << " channels, channel " << c << ", frame " << i;
+                    << channels << " channels, " << zvaudio::ConversionPathName(path)
+                    << ", channel " << c << ", frame " << i;
             }
         }
     }
@@ -130,15 +153,19 @@ TEST(VariableRateResampler, ChannelsAreResampledIndependently) {
 // one-frame blocks and blocks longer than the internal buffer, gives the same output.
 TEST(VariableRateResampler, OutputDoesNotDependOnBlockSizes) {
     const std::vector<float> input = Noise(20000 * 2, 7);
-    for (const double ratio : {1.0 - kMax, 1.0 + kMax, 1.0 + 0.37 * kMax}) {
-        VariableRateResampler whole(2);
-        whole.SetRatio(ratio);
-        const std::vector<float> expected = Resample(whole, input, {20000});
-        VariableRateResampler pieces(2);
-        pieces.SetRatio(ratio);
-        const std::vector<float> split =
-            Resample(pieces, input, {0, 1, 1, 2, 27, 0, 513, 1024, 3000});
-        EXPECT_EQ(expected, split) << "ratio " << ratio;
+    for (const ConversionPath path : StereoPaths()) {
+        for (const double ratio : {1.0 - kMax, 1.0 + kMax, 1.0 + 0.37 * kMax}) {
+            VariableRateResampler whole(2);
+            whole.UsePath(path);
+            whole.SetRatio(ratio);
+            const std::vector<float> expected = Resample(whole, input, {20000});
+            VariableRateResampler pieces(2);
+            pieces.UsePath(path);
+            pieces.SetRatio(ratio);
+            const std::vector<float> split =
+                Resample(pieces, input, {0, 1, 1, 2, 27, 0, 513, 1024, 3000});
+            EXPECT_EQ(expected, split) << zvaudio::ConversionPathName(path) << ", ratio " << ratio;
+        }
     }
 }
 
