@@ -93,9 +93,8 @@ private:
     FloatTable buffer;
     size_t bufferFrames = 0; // capacity in frames
     size_t buffered = 0;     // frames held
-    // Read position: the window of the next output starts at buffer frame `index`, and
-    // its fractional delay is `fraction` / 2^32 of a frame. Fixed point, so that the
-    // positions do not depend on how the input was split into blocks.
+    // Read position of the next output, in buffer frames and 2^-32 of a frame. Fixed
+    // point, so that the positions do not depend on how the input was split into blocks.
     detail::ResamplePosition position{0, 0};
     uint64_t step = uint64_t{1} << 32; // input frames per output frame, 32.32
     double ratio = 1.0;
