@@ -16,7 +16,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr size_t kTaps = VariableRateResampler::kTaps;
-constexpr size_t kPhases = VariableRateResampler::kPhases;
 constexpr uint32_t kWeightBits = 32 - VariableRateResampler::kPhaseBits;
 constexpr float kWeightScale = 1.0f / static_cast<float>(uint32_t{1} << kWeightBits);
 // Input frames copied in per round; the buffer holds them after the history.
