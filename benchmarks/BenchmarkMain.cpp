@@ -8,6 +8,7 @@ int main(int argc, char** argv) {
     zvbench::RegisterConversionBenchmarks();
     zvbench::RegisterPeerBenchmarks();
     zvbench::RegisterPathBenchmarks();
+    zvbench::RegisterResamplerBenchmarks();
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {

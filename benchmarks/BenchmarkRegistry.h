@@ -22,6 +22,7 @@ std::vector<float> TestSignal(size_t count);
 void RegisterConversionBenchmarks();
 void RegisterPeerBenchmarks(); // only peers found at build time
 void RegisterPathBenchmarks();
+void RegisterResamplerBenchmarks(); // libswresample's side only when found
 
 // What one call of a measured routine handles.
 struct CallSize {
