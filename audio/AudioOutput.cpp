@@ -2,6 +2,7 @@
 
 #include "PlatformLog.h"
 #include "SampleConversion.h"
+#include "StreamLibraryReference.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -16,8 +17,21 @@ std::mutex streamMutex;
 
 namespace {
 
-// Indexes and counts inside the ring are signed 32-bit values.
-constexpr uint64_t kRingSampleLimit = uint64_t{1} << 31;
+// The instance that BufferCallback may reach; any other context may be freed
+// memory. Changed and read only under streamMutex.
+const AudioOutput* liveInstance = nullptr;
+
+// Host calls only (serialised by the exports' lock).
+StreamLibraryReference libraryReference;
+
+// False when a x b does not fit in 64 bits.
+bool MultiplyChecked(uint64_t a, uint64_t b, uint64_t& product) {
+    if (a != 0 && b > UINT64_MAX / a) {
+        return false;
+    }
+    product = a * b;
+    return true;
+}
 
 void StopAndDestroy(ZVSoundHandle handle) {
     if (const ZVResult result = ZVAudioStopSound(handle); result != kResultOk) {
@@ -25,27 +39,41 @@ void StopAndDestroy(ZVSoundHandle handle) {
     }
     if (const ZVResult result = ZVAudioDestroySound(handle); result != kResultOk) {
         LogPlatformFailure("ZVAudioDestroySound", result);
+    } else {
+        libraryReference.StreamDestroyed();
     }
 }
 
 } // namespace
 
+AudioOutput::AudioOutput() {
+    std::lock_guard<std::mutex> lock(streamMutex);
+    liveInstance = this;
+}
+
 AudioOutput::~AudioOutput() {
     ReleaseSound();
+    std::lock_guard<std::mutex> lock(streamMutex);
+    if (liveInstance == this) {
+        liveInstance = nullptr;
+    }
 }
 
 void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
                                      uint32_t sampleRate, uint32_t /*ignoredA*/,
                                      uint32_t /*ignoredB*/, float formatHint,
                                      uint32_t bufferSeconds) {
-    // Computed exactly: a wrapped 32-bit product would silently size the ring
-    // wrong, and one of 2^31 samples or more breaks its signed arithmetic.
-    const uint64_t ringSamples = uint64_t{channelCount} * sampleRate * bufferSeconds;
-    if (ringSamples >= kRingSampleLimit) {
+    // Computed exactly: a wrapped product would silently size the ring wrong,
+    // and one beyond the ring's limit breaks its signed arithmetic.
+    uint64_t ringSamples = 0;
+    const bool fits =
+        MultiplyChecked(uint64_t{channelCount} * sampleRate, bufferSeconds, ringSamples);
+    if (!fits || ringSamples > SampleRingBuffer::kMaxCapacity) {
         char text[160];
         std::snprintf(text, sizeof text,
-                      "ring of %" PRIu64 " samples exceeds the limit of %" PRIu64 " samples",
-                      ringSamples, kRingSampleLimit - 1);
+                      "ring of %s%" PRIu64 " samples exceeds the limit of %" PRIu32 " samples",
+                      fits ? "" : "more than ", fits ? ringSamples : UINT64_MAX,
+                      SampleRingBuffer::kMaxCapacity);
         LogFailure("CreateOutputBuffer", text);
         ReleaseSound();
         return;
@@ -74,6 +102,7 @@ void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
     if (handle == kInvalidSoundHandle) {
         return;
     }
+    libraryReference.StreamCreated();
 
     // Allocated before streamMutex is taken, so that zero-filling a large ring
     // never stalls the platform's thread. If it fails, no half-open stream is
@@ -128,6 +157,8 @@ void AudioOutput::ReleaseSound() {
 
     if (const ZVResult result = ZVAudioDestroySound(handle); result != kResultOk) {
         LogPlatformFailure("ZVAudioDestroySound", result);
+    } else {
+        libraryReference.StreamDestroyed();
     }
 }
 
@@ -162,7 +193,6 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
 }
 
 void AudioOutput::OnBufferRequested(ZVSoundHandle handle) {
-    std::lock_guard<std::mutex> lock(streamMutex);
     if (handle != soundHandle || !ring) {
         return; // a stream that is no longer current, or not yet in place
     }
@@ -230,10 +260,18 @@ ZVAudioOutputLatencyStats AudioOutput::GetLatencyStats() const {
 }
 
 void BufferCallback(ZVSoundHandle handle, void* context) {
-    if (context == nullptr) {
+    // The invalid handle names no stream: it equals soundHandle whenever none
+    // is open, so it must never reach the handle test.
+    if (handle == kInvalidSoundHandle || context == nullptr) {
         return;
     }
     try {
+        std::lock_guard<std::mutex> lock(streamMutex);
+        // A request already on its way when its instance was freed: nothing
+        // may be read through the context.
+        if (context != liveInstance) {
+            return;
+        }
         static_cast<AudioOutput*>(context)->OnBufferRequested(handle);
     } catch (...) {
         // The platform's thread is not ours to unwind; the request is dropped.

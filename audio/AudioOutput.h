@@ -26,10 +26,12 @@ extern std::mutex streamMutex;
 //
 // Threads: CreateOutputBuffer, ReleaseSound, OnUnityAudio, GetStats and the
 // destructor run on host threads, serialised by the caller (the exports' lock).
-// OnBufferRequested runs on the platform's thread and takes only streamMutex.
+// BufferCallback runs on the platform's thread and takes only streamMutex.
 class AudioOutput {
 public:
-    AudioOutput() = default;
+    // The instance is live, reachable through BufferCallback, from here until
+    // its destruction has released the stream.
+    AudioOutput();
     ~AudioOutput();
 
     AudioOutput(const AudioOutput&) = delete;
@@ -51,6 +53,7 @@ public:
 
     // Platform thread. Answers a buffer request from the ring, or remembers it
     // when the ring is empty so that the next host block answers it.
+    // Requires streamMutex held.
     void OnBufferRequested(ZVSoundHandle handle);
 
     ZVAudioOutputStats GetStats() const;
@@ -80,7 +83,8 @@ private:
     uint32_t streamSampleRate = 0;
 };
 
-// The callback registered with every stream; context is the AudioOutput.
+// The callback registered with every stream; context is the AudioOutput. A
+// context that is not the live instance, or the invalid handle, is ignored.
 // No exception leaves it.
 void BufferCallback(ZVSoundHandle handle, void* context);
 

@@ -6,10 +6,6 @@
 
 namespace zvaudio {
 
-namespace {
-constexpr uint32_t kMaxCapacity = 0x7FFFFFFFu;
-} // namespace
-
 SampleRingBuffer::SampleRingBuffer(uint32_t capacity) {
     if (capacity > kMaxCapacity) {
         throw std::length_error("SampleRingBuffer capacity must stay below 2^31 samples");
@@ -28,10 +24,6 @@ void SampleRingBuffer::CopyOut(int16_t* destination, int32_t slot, int32_t count
         std::memcpy(destination, samples.data() + slot,
                     static_cast<size_t>(count) * sizeof(int16_t));
     }
-}
-
-void SampleRingBuffer::Write(const std::vector<int16_t>& source, int32_t count) {
-    Write(source.data(), count);
 }
 
 void SampleRingBuffer::Write(const int16_t* source, int32_t count) {

@@ -3,7 +3,6 @@
 #include "CacheLineAllocator.h"
 
 #include <cstdint>
-#include <vector>
 
 namespace zvaudio {
 
@@ -16,14 +15,14 @@ namespace zvaudio {
 // included, must run under the owner's stream mutex.
 class SampleRingBuffer {
 public:
-    // Capacity is fixed; the only allocation happens here. Capacities of 2^31
-    // samples or more are refused with std::length_error, since indexes and
-    // counts are signed 32-bit values.
+    // The largest capacity: indexes and counts are signed 32-bit values.
+    static constexpr uint32_t kMaxCapacity = 0x7FFFFFFFu;
+
+    // Capacity is fixed; the only allocation happens here. Capacities above
+    // kMaxCapacity are refused with std::length_error.
     explicit SampleRingBuffer(uint32_t capacity);
 
     // Queues source[0 .. count). A count of zero or less changes nothing.
-    // Requires count <= source.size().
-    void Write(const std::vector<int16_t>& source, int32_t count);
     void Write(const int16_t* source, int32_t count);
 
     // Moves up to n of the oldest queued samples into destination and returns
@@ -39,10 +38,6 @@ public:
         return static_cast<uint32_t>(queued > 0 ? queued : queued + Cap());
     }
     uint32_t Capacity() const { return static_cast<uint32_t>(samples.size()); }
-
-    // Index of the oldest / newest queued sample, -1 when empty.
-    int32_t ReadIndex() const { return readIndex; }
-    int32_t WriteIndex() const { return writeIndex; }
 
 private:
     int32_t Cap() const { return static_cast<int32_t>(samples.size()); }

@@ -9,7 +9,7 @@
 
 namespace zvfuzz {
 
-enum class Counter { Steps, Samples, Requests, FailedCalls, kCount };
+enum class Counter { Steps, Samples, Requests, FailedCalls, LateRequests, LoggerThrows, kCount };
 
 class FuzzCounters {
 public:
@@ -23,8 +23,9 @@ public:
     ~FuzzCounters() {
         std::fprintf(stderr,
                      "checked: %" PRIu64 " steps, %" PRIu64 " samples, %" PRIu64
-                     " platform requests, %" PRIu64 " failed platform calls\n",
-                     totals[0], totals[1], totals[2], totals[3]);
+                     " platform requests, %" PRIu64 " failed platform calls, %" PRIu64
+                     " late requests to freed instances, %" PRIu64 " throwing log calls\n",
+                     totals[0], totals[1], totals[2], totals[3], totals[4], totals[5]);
     }
 
 private:

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <new>
 
 namespace zvfuzz {
 
@@ -235,6 +236,13 @@ void FuzzPlatform::Log(int32_t level, const char* format, const char* callName, 
     FUZZ_CHECK(pendingLogAnyText || std::strcmp(text, pendingLogText) == 0);
     pendingLogCall = nullptr;
     pendingLogText = nullptr;
+    // The engine's logger may run out of memory while formatting: the plug-in
+    // loses the line and must go on exactly as if it had been written.
+    if (input != nullptr && input->remaining_bytes() > 0 &&
+        input->ConsumeIntegral<uint8_t>() < 64) {
+        Count(Counter::LoggerThrows);
+        throw std::bad_alloc();
+    }
 }
 
 } // namespace zvfuzz

@@ -155,6 +155,9 @@ private:
             FUZZ_CHECK(Platform().TotalCalls() == callsBefore);
         }
         instance = false;
+        if (context != nullptr) {
+            freed.push_back(context);
+        }
         context = nullptr;
     }
 
@@ -168,7 +171,10 @@ private:
         const uint32_t ignoredA = input.ConsumeIntegral<uint32_t>();
         const uint32_t ignoredB = input.ConsumeIntegral<uint32_t>();
         const float hint = FloatFrom(input);
-        uint64_t product = uint64_t{channels} * rate * seconds;
+        // Exact: a product that wraps 64 bits is refused like any other too large.
+        const uint64_t partial = uint64_t{channels} * rate;
+        const bool wraps = seconds != 0 && partial > UINT64_MAX / seconds;
+        uint64_t product = wraps ? UINT64_MAX : partial * seconds;
         if (product > kLargestRing && product < kRingLimit) {
             seconds = 0;
             product = 0;
@@ -264,7 +270,9 @@ private:
         inRequest = true;
         const uint64_t fetchesBefore = Platform().CallCount(PlatformCall::Fetch);
         bool expectFill = false;
-        if (requestContext != nullptr && handle == current && current != kInvalidSoundHandle) {
+        // A freed instance's context may come back as the live one's address.
+        const bool live = instance && requestContext != nullptr && requestContext == context;
+        if (live && handle == current && current != kInvalidSoundHandle) {
             if (queue.empty()) {
                 ++stats.requestsDeferred;
                 pending = true;
@@ -293,10 +301,15 @@ private:
         }
     }
 
-    // Only the live instance or nothing: a platform never calls back a stream that
-    // was destroyed, so the context of a destroyed instance never comes back.
+    // Mostly the live instance; now and then nothing, or a destroyed instance's
+    // context, as a request that was on its way when its instance was freed.
     void* ChooseContext() {
-        if (!instance || context == nullptr || input.ConsumeIntegralInRange<int>(0, 7) == 0) {
+        const int pick = input.ConsumeIntegralInRange<int>(0, 7);
+        if (pick == 1 && !freed.empty()) {
+            Count(Counter::LateRequests);
+            return freed[input.ConsumeIntegralInRange<size_t>(0, freed.size() - 1)];
+        }
+        if (pick == 0 || !instance || context == nullptr) {
             return nullptr;
         }
         return context;
@@ -343,6 +356,7 @@ private:
     bool inRequest = false;
     std::deque<int16_t> queue;
     std::vector<ZVSoundHandle> handles;
+    std::vector<void*> freed; // contexts of destroyed instances
     std::unique_ptr<float[]> block;
     uint64_t nextNumber = 0;
     ZVAudioOutputStats stats{};

@@ -136,22 +136,8 @@ bool GetAudioOutputLatencyStats(ZVAudioOutputLatencyStats* stats) {
 
 void UnityPluginLoad(void* /*unityInterfaces*/) {}
 
-} // extern "C"
+// Unloading tears nothing down; while a stream exists the library keeps
+// itself loaded in any case.
+void UnityPluginUnload() {}
 
-// A second name for the same empty routine. The engine calls it without
-// arguments; the ignored pointer argument of the target costs nothing.
-#if defined(_MSC_VER)
-// The DLL exports it through ZVAudioOutput.def (UnityPluginUnload =
-// UnityPluginLoad); the alternate name resolves direct calls in other links.
-#  pragma comment(linker, "/alternatename:UnityPluginUnload=UnityPluginLoad")
-#else
-#  if defined(__GNUC__) && !defined(__clang__)
-#    pragma GCC diagnostic push
-#    pragma GCC diagnostic ignored "-Wattribute-alias"
-#    pragma GCC diagnostic ignored "-Wmissing-attributes"
-#  endif
-extern "C" void UnityPluginUnload() __attribute__((alias("UnityPluginLoad")));
-#  if defined(__GNUC__) && !defined(__clang__)
-#    pragma GCC diagnostic pop
-#  endif
-#endif
+} // extern "C"

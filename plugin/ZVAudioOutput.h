@@ -76,7 +76,7 @@ ZV_PLUGIN_API bool SetAudioOutputLatencyTarget(uint32_t milliseconds);
 // exists or stats is null.
 ZV_PLUGIN_API bool GetAudioOutputLatencyStats(ZVAudioOutputLatencyStats* stats);
 
-// The engine's load and unload hooks: one empty routine under two names.
+// The engine's load and unload hooks; neither does anything.
 ZV_PLUGIN_API void UnityPluginLoad(void* unityInterfaces);
 ZV_PLUGIN_API void UnityPluginUnload();
 

@@ -101,12 +101,16 @@ const BufferArguments kOpeningRows[] = {
 
 // Products of 2^31 and more, including those that wrap to small values in 32 bits.
 const BufferArguments kRefusedRows[] = {
-    {256, k2To31, 1, 1, 0.0f},           {256, 1, k2To31, 1, 0.0f},    {256, 1, 1, k2To31, 0.0f},
-    {256, kMax32, 1, 1, 0.0f},           {256, 65536, 65536, 1, 0.0f}, // 2^32: 0 in 32 bits
-    {256, 65536, 32768, 2, 0.0f},   // 2^32 again, from three factors
-    {256, 2, 0x40000000u, 1, kNaN}, // exactly 2^31
-    {256, kMax32, kMax32, kMax32, kInf}, {256, 46341, 46341, 1, 0.0f}, // 2147488281, just above the
-                                                                       // limit
+    {256, k2To31, 1, 1, 0.0f},
+    {256, 1, k2To31, 1, 0.0f},
+    {256, 1, 1, k2To31, 0.0f},
+    {256, kMax32, 1, 1, 0.0f},
+    {256, 65536, 65536, 1, 0.0f},           // 2^32: 0 in 32 bits
+    {256, 65536, 32768, 2, 0.0f},           // 2^32 again, from three factors
+    {256, 2, 0x40000000u, 1, kNaN},         // exactly 2^31
+    {256, kMax32, kMax32, kMax32, kInf},    // wraps 64 bits
+    {256, 46341, 46341, 1, 0.0f},           // 2147488281, just above the limit
+    {256, 4194304, 4194304, 1048576, 0.0f}, // exactly 2^64: 0 in 64 bits
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <new>
 
 namespace zvtest {
 
@@ -45,6 +46,7 @@ void FakePlatform::Reset() {
     bufferBytes = 512;
     scribbleOnFailedFetch = false;
     quiet = false;
+    loggerThrows = false;
     lent = false;
     lentBuffer.clear();
     guardBlock.assign(kGuardSamples, kGuardSample);
@@ -80,6 +82,11 @@ void FakePlatform::SetScribbleOnFailedFetch(bool enabled) {
 void FakePlatform::SetQuiet(bool enabled) {
     std::lock_guard<std::mutex> lock(mutex);
     quiet = enabled;
+}
+
+void FakePlatform::SetLoggerThrows(bool enabled) {
+    std::lock_guard<std::mutex> lock(mutex);
+    loggerThrows = enabled;
 }
 
 void FakePlatform::SetHook(FakeCall call, std::function<void()> hook) {
@@ -252,6 +259,9 @@ ZVResult FakePlatform::OnReleaseOutputBuffer(ZVSoundHandle handle) {
 void FakePlatform::OnLog(int32_t level, const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex);
     logs.push_back({level, line});
+    if (loggerThrows) {
+        throw std::bad_alloc();
+    }
 }
 
 } // namespace zvtest

@@ -64,6 +64,9 @@ public:
     // fake allocates nothing per call once warmed up (log lines still are).
     // Reset turns it off.
     void SetQuiet(bool enabled);
+    // The logger records each line, then throws std::bad_alloc, as one running
+    // out of memory while formatting would. Reset turns it off.
+    void SetLoggerThrows(bool enabled);
 
     std::vector<CallRecord> Calls() const;
     std::vector<FakeCall> CallKinds() const;
@@ -109,6 +112,7 @@ private:
     uint32_t bufferBytes = 512;
     bool scribbleOnFailedFetch = false;
     bool quiet = false;
+    bool loggerThrows = false;
     bool lent = false;
     std::vector<int16_t> lentBuffer;
     std::vector<int16_t> guardBlock;

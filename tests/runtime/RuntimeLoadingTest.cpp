@@ -7,7 +7,12 @@
 #include <atomic>
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#    ifndef WIN32_LEAN_AND_MEAN
+#        define WIN32_LEAN_AND_MEAN
+#    endif
+#    include <windows.h>
+#else
 #    include <dlfcn.h>
 #endif
 
@@ -21,6 +26,19 @@ constexpr uint32_t kBlockSamples = kFrames * kChannels;
 // 0.5 converts to 16383 (16383.5 truncated toward zero).
 constexpr float kLevel = 0.5f;
 constexpr int16_t kLevelPcm = 16383;
+
+// Whether the plug-in's library is still mapped, asked without loading it.
+bool PluginStillLoaded() {
+#if defined(_WIN32)
+    return GetModuleHandleW(L"ZVAudioOutput.dll") != nullptr;
+#else
+    void* const handle = dlopen(ZV_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr) {
+        dlclose(handle);
+    }
+    return handle != nullptr;
+#endif
+}
 
 class RuntimeLoadingTest : public LoadedPluginFixture {
 protected:
@@ -200,10 +218,8 @@ TEST_F(RuntimeLoadingTest, LibraryUnloadsAndReloadsWithFreshState) {
         ASSERT_TRUE(WaitFor([] { return DeviceStats().buffersPlayed >= 1; }));
         ASSERT_TRUE(CallWithin([this] { return Api().destroyAudioOutput(); }));
         plugin.Unload();
-#if !defined(_WIN32)
         // Nothing pins the library once the host lets go of it.
-        EXPECT_EQ(dlopen(ZV_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr);
-#endif
+        EXPECT_FALSE(PluginStillLoaded());
         ASSERT_TRUE(plugin.Load(ZV_PLUGIN_PATH)) << plugin.Error();
         ZVAudioOutputStats stats{};
         EXPECT_FALSE(Api().getAudioOutputStats(&stats)) << "an instance survived the unload";
@@ -211,6 +227,25 @@ TEST_F(RuntimeLoadingTest, LibraryUnloadsAndReloadsWithFreshState) {
         EXPECT_EQ(Stats().samplesQueued, 0u);
         ASSERT_TRUE(Api().destroyAudioOutput());
     }
+}
+
+// A host may unload the library without destroying the instance. While its
+// stream exists the plug-in keeps itself loaded, so the device still finds its
+// code; the stream's end lets go of the library again.
+TEST_F(RuntimeLoadingTest, UnloadWithAStreamOpenKeepsTheLibraryUntilTheStreamEnds) {
+    ASSERT_TRUE(OpenStream());
+    plugin.Unload();
+    EXPECT_TRUE(PluginStillLoaded());
+    const uint64_t requests = DeviceStats().requestsIssued;
+    EXPECT_TRUE(WaitFor([requests] { return DeviceStats().requestsIssued >= requests + 5; }));
+
+    // Loaded again, it is the same library, instance and stream included.
+    ASSERT_TRUE(plugin.Load(ZV_PLUGIN_PATH)) << plugin.Error();
+    EXPECT_FALSE(Api().createAudioOutput());
+    EXPECT_EQ(Stats().ringCapacity, uint64_t{kChannels} * kRate);
+    ASSERT_TRUE(CallWithin([this] { return Api().destroyAudioOutput(); }));
+    plugin.Unload();
+    EXPECT_FALSE(PluginStillLoaded());
 }
 
 } // namespace

@@ -82,6 +82,15 @@ TEST_F(AudioOutputTest, RingBeyondItsLimitOpensNothingAndSaysWhy) {
     output->CreateOutputBuffer(256, 65536, 65536, 0, 0, 0.0f, 1);
     EXPECT_EQ(LogLines().size(), 1u);
     EXPECT_TRUE(platform().Calls().empty());
+
+    // So is one that wraps 64 bits, here to exactly 0.
+    platform().Reset();
+    output->CreateOutputBuffer(256, 4194304, 4194304, 0, 0, 0.0f, 1048576);
+    EXPECT_EQ(LogLines(), std::vector<std::string>{
+                              "CreateOutputBuffer() failed with error ring of more than "
+                              "18446744073709551615 samples exceeds the limit of 2147483647 "
+                              "samples"});
+    EXPECT_TRUE(platform().Calls().empty());
 }
 
 TEST_F(AudioOutputTest, CreateThatReturnsTheInvalidHandleLeavesNoStream) {

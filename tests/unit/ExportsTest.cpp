@@ -131,3 +131,59 @@ TEST_F(ExportsTest, LoadAndUnloadHooksTouchNothing) {
     EXPECT_FALSE(CreateAudioOutput()); // the instance is still there
     EXPECT_EQ(Stats().ringCapacity, 600u);
 }
+
+// A request already on its way when the instance is freed arrives with the old
+// context: with the old handle, the invalid one, or the old one reused by a new
+// instance's stream. Nothing may be read through it (the asan build checks).
+TEST_F(ExportsTest, LateRequestsToAFreedInstanceAreIgnored) {
+    auto& platform = FakePlatform::Instance();
+    ASSERT_TRUE(CreateAudioOutput());
+    ASSERT_TRUE(CreateOutputBuffer(256, 2, 100, 0, 0, 0.0f, 3));
+    const ZVAudioBufferCallback late = platform.Callback();
+    void* const freed = platform.Context();
+    const ZVSoundHandle old = platform.LastCreatedHandle();
+    ASSERT_TRUE(DestroyAudioOutput());
+    late(old, freed);
+    late(kInvalidSoundHandle, freed); // equal to soundHandle while no stream is open
+    ASSERT_TRUE(CreateAudioOutput());
+    platform.SetNextHandle(old);
+    ASSERT_TRUE(CreateOutputBuffer(256, 2, 100, 0, 0, 0.0f, 3));
+    const size_t calls = platform.Calls().size();
+    late(old, freed);
+    EXPECT_EQ(platform.Calls().size(), calls);
+    EXPECT_TRUE(platform.Context() == freed || Stats().requestsDeferred == 0u);
+}
+
+// A logger that throws (out of memory while formatting) loses its line and
+// nothing else: every export answers as usual, the release reaches the destroy
+// call, both fill paths count their buffer, and no lock stays held.
+TEST_F(ExportsTest, ThrowingLoggerLosesTheLineNeverTheCall) {
+    auto& platform = FakePlatform::Instance();
+    platform.SetLoggerThrows(true);
+    float block[4] = {0.25f, 0.25f, 0.25f, 0.25f};
+    ZVAudioOutputLatencyStats latency{};
+    ASSERT_TRUE(CreateAudioOutput());
+    EXPECT_TRUE(CreateOutputBuffer(256, 2, 48000, 0, 0, 0.0f, 100000)); // ring too large
+    platform.ScriptResults(FakeCall::StartSound, {0x7003});
+    EXPECT_TRUE(CreateOutputBuffer(256, 2, 100, 0, 0, 0.0f, 3));
+    EXPECT_TRUE(SetAudioOutputLatencyTarget(0) && GetAudioOutputLatencyStats(&latency));
+
+    // A failed release on the request path, then on the intake path.
+    platform.ScriptResults(FakeCall::ReleaseOutputBuffer, {0x7003, 0x7003});
+    EXPECT_TRUE(OnUnityAudio(block, 4));
+    platform.RaiseRequest(platform.LastCreatedHandle());
+    platform.RaiseRequest(platform.LastCreatedHandle()); // finds the ring empty
+    EXPECT_TRUE(OnUnityAudio(block, 4));
+    EXPECT_TRUE(OnUnityAudio(block, 4)); // the pending request was served
+    EXPECT_EQ(Stats().buffersFilled, 2u);
+    EXPECT_EQ(platform.CountCalls(FakeCall::GetOutputBuffer), 2u);
+
+    platform.ScriptResults(FakeCall::StopSound, {0x7003});
+    platform.ScriptResults(FakeCall::DestroySound, {0x7003});
+    UnityPluginLoad(nullptr);
+    UnityPluginUnload();
+    EXPECT_TRUE(DestroyAudioOutput());
+    EXPECT_EQ(platform.Calls().back().call, FakeCall::DestroySound);
+    EXPECT_EQ(platform.Logs().size(), 6u) << "a handler logged again";
+    EXPECT_TRUE(CreateAudioOutput());
+}

@@ -24,12 +24,17 @@ std::vector<int16_t> TakeAll(SampleRingBuffer& ring, uint32_t n) {
     return out;
 }
 
+// Everything queued, oldest first, read from a copy: the ring stays as it was.
+std::vector<int16_t> Queued(SampleRingBuffer copy) {
+    return TakeAll(copy, copy.Capacity());
+}
+
 // What the ring must behave like: a queue bounded at the capacity that drops
 // the oldest samples on overflow.
 class ReferenceRing {
 public:
     explicit ReferenceRing(size_t capacity) : cap(capacity) {}
-    void Write(const std::vector<int16_t>& block, size_t count) {
+    void Write(const int16_t* block, size_t count) {
         for (size_t i = 0; i < count; ++i) {
             queue.push_back(block[i]);
             if (queue.size() > cap) {
@@ -37,6 +42,7 @@ public:
             }
         }
     }
+    std::vector<int16_t> Contents() const { return {queue.begin(), queue.end()}; }
     std::vector<int16_t> Take(size_t n) {
         const size_t k = std::min(n, queue.size());
         std::vector<int16_t> out(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(k));
@@ -57,95 +63,90 @@ TEST(SampleRingBuffer, StartsEmptyAndTakesNothing) {
     EXPECT_EQ(ring.Available(), 0u);
     EXPECT_EQ(ring.Capacity(), 16u);
     EXPECT_TRUE(TakeAll(ring, 8).empty());
-    EXPECT_EQ(ring.ReadIndex(), -1);
-    EXPECT_EQ(ring.WriteIndex(), -1);
+    EXPECT_EQ(ring.Available(), 0u);
 }
 
 TEST(SampleRingBuffer, BlockOfExactlyCapacityFillsTheRingWithThatBlock) {
     SampleRingBuffer ring(8);
-    ring.Write(Sequence(100, 3), 3);
-    ring.Write(Sequence(0, 8), 8);
-    EXPECT_EQ(ring.ReadIndex(), 0);
-    EXPECT_EQ(ring.WriteIndex(), 7);
+    ring.Write(Sequence(100, 3).data(), 3);
+    ring.Write(Sequence(0, 8).data(), 8);
+    EXPECT_EQ(ring.Available(), 8u);
     EXPECT_EQ(TakeAll(ring, 100), Sequence(0, 8));
 }
 
 TEST(SampleRingBuffer, BlockLargerThanCapacityKeepsOnlyItsLastSamples) {
     SampleRingBuffer ring(8);
-    ring.Write(Sequence(0, 13), 13);
+    ring.Write(Sequence(0, 13).data(), 13);
     EXPECT_EQ(ring.Available(), 8u);
     EXPECT_EQ(TakeAll(ring, 100), Sequence(5, 8));
 }
 
 TEST(SampleRingBuffer, WrappingWriteOverwritesTheOldestSamples) {
     SampleRingBuffer ring(8);
-    ring.Write(Sequence(0, 6), 6);
-    ring.Write(Sequence(6, 4), 4);
-    EXPECT_EQ(ring.WriteIndex(), 1);
-    EXPECT_EQ(ring.ReadIndex(), 2);
+    ring.Write(Sequence(0, 6).data(), 6);
+    ring.Write(Sequence(6, 4).data(), 4);
     EXPECT_EQ(ring.Available(), 8u);
-    EXPECT_EQ(TakeAll(ring, 100), Sequence(2, 8));
+    EXPECT_EQ(Queued(ring), Sequence(2, 8));
+    // Full after the overwrite: the next sample overwrites the oldest again.
+    ring.Write(Sequence(10, 1).data(), 1);
+    EXPECT_EQ(TakeAll(ring, 100), Sequence(3, 8));
 }
 
 TEST(SampleRingBuffer, TakeFollowsAWrappedRunAcrossTheEndOfStorage) {
     // Queued run from slot 6 to slot 1: 6, 7, 8, 9 in slots 6, 7, 0, 1.
     SampleRingBuffer ring(8);
-    ring.Write(Sequence(0, 8), 8);
+    ring.Write(Sequence(0, 8).data(), 8);
     EXPECT_EQ(TakeAll(ring, 6), Sequence(0, 6));
-    ring.Write(Sequence(8, 2), 2);
-    ASSERT_EQ(ring.ReadIndex(), 6);
-    ASSERT_EQ(ring.WriteIndex(), 1);
+    ring.Write(Sequence(8, 2).data(), 2);
     EXPECT_EQ(ring.Available(), 4u);
 
     EXPECT_EQ(TakeAll(ring, 3), Sequence(6, 3));
-    EXPECT_EQ(ring.ReadIndex(), 1);
-    EXPECT_EQ(ring.WriteIndex(), 1);
+    EXPECT_EQ(ring.Available(), 1u);
     EXPECT_EQ(TakeAll(ring, 3), Sequence(9, 1));
-    EXPECT_EQ(ring.ReadIndex(), -1);
-    EXPECT_EQ(ring.WriteIndex(), -1);
+    EXPECT_EQ(ring.Available(), 0u);
+    // Emptied, it starts afresh: a block of capacity size fits without loss.
+    ring.Write(Sequence(20, 8).data(), 8);
+    EXPECT_EQ(TakeAll(ring, 100), Sequence(20, 8));
 }
 
 TEST(SampleRingBuffer, TakeOfZeroChangesNothing) {
     SampleRingBuffer ring(8);
-    ring.Write(Sequence(0, 5), 5);
+    ring.Write(Sequence(0, 5).data(), 5);
     int16_t sink = 0;
     EXPECT_EQ(ring.Take(&sink, 0), 0u);
-    EXPECT_EQ(ring.ReadIndex(), 0);
-    EXPECT_EQ(ring.WriteIndex(), 4);
+    EXPECT_EQ(ring.Available(), 5u);
+    EXPECT_EQ(Queued(ring), Sequence(0, 5));
 }
 
 TEST(SampleRingBuffer, TakeLargerThanAvailableEmptiesTheRing) {
     SampleRingBuffer ring(8);
-    ring.Write(Sequence(0, 5), 5);
+    ring.Write(Sequence(0, 5).data(), 5);
     EXPECT_EQ(TakeAll(ring, 7), Sequence(0, 5));
-    EXPECT_EQ(ring.ReadIndex(), -1);
-    EXPECT_EQ(ring.WriteIndex(), -1);
     EXPECT_EQ(ring.Available(), 0u);
+    EXPECT_TRUE(TakeAll(ring, 7).empty());
 }
 
 TEST(SampleRingBuffer, ZeroOrNegativeWritesLeaveTheRingAsItWas) {
     SampleRingBuffer empty(8);
-    empty.Write(Sequence(0, 4), 0);
+    empty.Write(Sequence(0, 4).data(), 0);
     EXPECT_EQ(empty.Available(), 0u);
-    EXPECT_EQ(empty.ReadIndex(), -1);
     EXPECT_TRUE(TakeAll(empty, 8).empty()); // no stale storage becomes playable
 
     SampleRingBuffer holding(8);
-    holding.Write(Sequence(0, 3), 3);
-    holding.Write(Sequence(50, 4), 0);
-    holding.Write(Sequence(50, 4), -7);
+    holding.Write(Sequence(0, 3).data(), 3);
+    holding.Write(Sequence(50, 4).data(), 0);
+    holding.Write(Sequence(50, 4).data(), -7);
     EXPECT_EQ(TakeAll(holding, 8), Sequence(0, 3));
 }
 
 TEST(SampleRingBuffer, CapacityZeroAcceptsWritesAndStoresNothing) {
     SampleRingBuffer ring(0);
-    ring.Write(Sequence(0, 4), 4);
-    EXPECT_EQ(ring.ReadIndex(), 0);
-    EXPECT_EQ(ring.WriteIndex(), -1);
+    ring.Write(Sequence(0, 4).data(), 4);
     EXPECT_EQ(ring.Available(), 0u);
     EXPECT_TRUE(TakeAll(ring, 4).empty());
-    EXPECT_EQ(ring.ReadIndex(), -1);
-    EXPECT_EQ(ring.WriteIndex(), -1);
+    ring.Write(Sequence(0, 4).data(), 3);
+    EXPECT_EQ(ring.Available(), 0u);
+    EXPECT_TRUE(TakeAll(ring, 4).empty());
 }
 
 TEST(SampleRingBuffer, RefusesCapacitiesBeyondSignedIndexes) {
@@ -154,7 +155,7 @@ TEST(SampleRingBuffer, RefusesCapacitiesBeyondSignedIndexes) {
 
 TEST(SampleRingBuffer, WritesOnlyTheRequestedPrefixOfALongerSource) {
     SampleRingBuffer ring(16);
-    ring.Write(Sequence(0, 10), 4);
+    ring.Write(Sequence(0, 10).data(), 4);
     EXPECT_EQ(TakeAll(ring, 16), Sequence(0, 4));
 }
 
@@ -175,8 +176,8 @@ TEST(SampleRingBuffer, MatchesReferenceModelOverRandomOperations) {
                 for (auto& v : block) {
                     v = nextValue++;
                 }
-                ring.Write(block, static_cast<int32_t>(count));
-                model.Write(block, count);
+                ring.Write(block.data(), static_cast<int32_t>(count));
+                model.Write(block.data(), count);
             } else {
                 const uint32_t n = size(random);
                 std::vector<int16_t> out(n + 1, 0x7777);
@@ -188,13 +189,7 @@ TEST(SampleRingBuffer, MatchesReferenceModelOverRandomOperations) {
                 ASSERT_EQ(out[taken], 0x7777) << "wrote past the samples it moved";
             }
             ASSERT_EQ(ring.Available(), model.Size()) << "cap " << cap << " step " << step;
-            const bool empty = ring.ReadIndex() == -1;
-            ASSERT_EQ(empty, ring.WriteIndex() == -1);
-            if (!empty) {
-                ASSERT_GE(ring.ReadIndex(), 0);
-                ASSERT_LT(ring.ReadIndex(), static_cast<int32_t>(cap));
-                ASSERT_LT(ring.WriteIndex(), static_cast<int32_t>(cap));
-            }
+            ASSERT_EQ(Queued(ring), model.Contents()) << "cap " << cap << " step " << step;
         }
     }
 }

@@ -1,12 +1,11 @@
 # Reads a DLL's export and import tables with objdump -p and checks them.
 #
 #   cmake -DOBJDUMP=<objdump> -DDLL=<file.dll> [-DEXPORTS=a;b;c] [-DEXACT=ON]
-#         [-DSAME_ADDRESS=a;b] [-DREQUIRED_IMPORTS=x.dll;y.dll]
+#         [-DREQUIRED_IMPORTS=x.dll;y.dll]
 #         [-DALLOWED_IMPORTS=x.dll;y.dll] [-DPROVIDERS=<dir>/x.dll;<dir>/y.dll]
 #         [-DCHARACTERISTICS=DYNAMIC_BASE;NX_COMPAT] -P CheckDllTables.cmake
 #
 # EXPORTS      names the DLL must export (EXACT: and no others)
-# SAME_ADDRESS exports that must resolve to one address
 # REQUIRED_IMPORTS / ALLOWED_IMPORTS
 #              DLLs it must import / may import besides the Windows system DLLs
 # PROVIDERS    builds of imported DLLs: each must export every name the DLL
@@ -26,8 +25,7 @@ if(NOT EXISTS "${DLL}")
 endif()
 
 # read_tables(<file> <prefix>): the export names (<prefix>_exports), the
-# export address of each name (<prefix>_address_<name>), the imported DLLs in
-# lower case (<prefix>_imports), the names imported from each
+# imported DLLs in lower case (<prefix>_imports), the names imported from each
 # (<prefix>_names_<dll>) and the DllCharacteristics flags (<prefix>_flags).
 function(read_tables file prefix)
   execute_process(COMMAND ${OBJDUMP} -p ${file}
@@ -35,9 +33,7 @@ function(read_tables file prefix)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "CheckDllTables: ${OBJDUMP} -p ${file} failed: ${errors}")
   endif()
-  # Export Address Table lines:   [   5] +base[   6] 1710 Export RVA
   # Name table lines:             [   5] UnityPluginLoad
-  # The bracketed number of a name is its index in the address table.
   # Import lines, below "DLL Name: x.dll":   91f0    283  GetLastError
   # Flags, below "DllCharacteristics":       DYNAMIC_BASE
   string(REPLACE "\n" ";" lines "${dump}")
@@ -46,9 +42,7 @@ function(read_tables file prefix)
   set(imports "")
   set(flags "")
   foreach(line IN LISTS lines)
-    if(line MATCHES "^Export Address Table -- ")
-      set(section address)
-    elseif(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+    if(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
       set(section names)
     elseif(line MATCHES "^\tDLL Name: (.+)$")
       string(STRIP "${CMAKE_MATCH_1}" dll)
@@ -61,12 +55,8 @@ function(read_tables file prefix)
       list(APPEND flags ${CMAKE_MATCH_1})
     elseif(line MATCHES "^[A-Za-z]" OR (line STREQUAL "" AND NOT section STREQUAL "imports"))
       set(section "")
-    elseif(section STREQUAL "address"
-           AND line MATCHES "^\t\\[ *([0-9]+)\\] \\+base\\[ *[0-9]+\\] +([0-9a-fA-F]+) ")
-      set(address_${CMAKE_MATCH_1} ${CMAKE_MATCH_2})
     elseif(section STREQUAL "names" AND line MATCHES "^\t\\[ *([0-9]+)\\] (.+)$")
       list(APPEND exports "${CMAKE_MATCH_2}")
-      set(${prefix}_address_${CMAKE_MATCH_2} "${address_${CMAKE_MATCH_1}}" PARENT_SCOPE)
     elseif(section STREQUAL "imports" AND line MATCHES "^\t[0-9a-fA-F]+\t +[0-9]+  (.+)$")
       list(APPEND names_${dll} "${CMAKE_MATCH_1}")
     elseif(section STREQUAL "imports" AND line MATCHES "^ [0-9a-fA-F]+\t")
@@ -102,23 +92,6 @@ if(EXACT)
     endif()
   endforeach()
 endif()
-
-set(shared_address "")
-foreach(name IN LISTS SAME_ADDRESS)
-  if(NOT name IN_LIST export_names)
-    continue()
-  endif()
-  set(address "${dll_address_${name}}")
-  if(address STREQUAL "")
-    list(APPEND failures "has no address for ${name}")
-  elseif(shared_address STREQUAL "")
-    set(shared_address ${address})
-  elseif(NOT address STREQUAL shared_address)
-    list(JOIN SAME_ADDRESS ", " same_names)
-    list(APPEND failures "exports ${same_names} at different addresses")
-    break()
-  endif()
-endforeach()
 
 # --- imports ---------------------------------------------------------------
 # Present on every Windows x86-64 installation.
