@@ -6,10 +6,28 @@
 #include <cstdint>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace {
 
-using SimulatedDeviceClock = SimulatedDeviceFixture;
+class SimulatedDeviceClock : public SimulatedDeviceFixture {
+protected:
+    // Runs a stream for about `wall` of real time and returns the device periods
+    // it counted, with the periods the elapsed time holds at `periodSeconds`.
+    template <typename Client>
+    std::pair<double, double> ClockPeriodsOver(Client& client, std::chrono::milliseconds wall,
+                                               double periodSeconds) {
+        ZVSimResetDeviceStats();
+        const ZVSoundHandle handle = Create(Client::OnRequest, &client);
+        client.handle = handle;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(ZVAudioStartSound(handle), kResultOk);
+        std::this_thread::sleep_for(wall);
+        EXPECT_EQ(CallWithin([handle] { return ZVAudioStopSound(handle); }), kResultOk);
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+        return {static_cast<double>(Stats().clockPeriods), elapsed.count() / periodSeconds};
+    }
+};
 
 // What a well-behaved client does on every request: fetch, fill, release.
 struct FillingClient {
@@ -94,6 +112,42 @@ TEST_F(SimulatedDeviceClock, SpeedFactorSetsTheRequestRate) {
     const auto periods = elapsed / std::chrono::milliseconds(20);
     EXPECT_LE(client.requests.load(), static_cast<uint32_t>(periods) + 1);
     EXPECT_GE(client.requests.load(), 2u);
+}
+
+// Fills like FillingClient but takes three device periods to do it.
+struct StallingClient : FillingClient {
+    static void OnRequest(ZVSoundHandle requested, void* context) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        FillingClient::OnRequest(requested, context);
+    }
+};
+
+TEST_F(SimulatedDeviceClock, ClockKeepsTimeThroughSlowCallbacks) {
+    // 480 frames at 48 kHz and speed 2: one period is 5 ms, each callback 15 ms.
+    ZVSimSetSpeedFactor(2.0);
+    StallingClient client;
+    const auto [periods, expected] =
+        ClockPeriodsOver(client, std::chrono::milliseconds(400), 0.005);
+    // Never ahead of the time that passed; behind only by the last stall and
+    // the stop, where a clock that restarted after stalls would lose two thirds.
+    EXPECT_LE(periods, expected + 1);
+    EXPECT_GE(periods, 0.7 * expected);
+    EXPECT_LT(client.requests.load(), periods / 2) << "missed periods raise no requests";
+    EXPECT_GT(Stats().starvedPeriods, 0u);
+}
+
+TEST_F(SimulatedDeviceClock, DriftScalesTheDeviceClock) {
+    ZVSimSetSpeedFactor(2.0);
+    for (const double ppm : {-400000.0, 400000.0}) {
+        SCOPED_TRACE(ppm);
+        ZVSimSetClockDriftPpm(ppm);
+        FillingClient client;
+        const auto [periods, expected] =
+            ClockPeriodsOver(client, std::chrono::milliseconds(300), 0.005 / (1.0 + ppm * 1e-6));
+        EXPECT_LE(periods, expected + 1);
+        EXPECT_GE(periods, 0.7 * expected);
+    }
+    ZVSimSetClockDriftPpm(0.0);
 }
 
 struct SlowClient {
