@@ -62,10 +62,12 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
     // Fraction of a platform buffer's time since the platform last asked.
     double sinceRequest = 0.0;
     if (requestSeen) {
+        // Until two requests give a cadence, the buffer's nominal length.
         const uint32_t buffer = bufferSamples > 0 ? bufferSamples : hostSamples;
-        const double bufferSeconds = static_cast<double>(buffer) / channels / sampleRate;
-        sinceRequest =
-            std::clamp((SteeringClock::Now() - lastRequestSeconds) / bufferSeconds, 0.0, 1.0);
+        const double interval = requestInterval > 0.0
+                                    ? requestInterval
+                                    : static_cast<double>(buffer) / channels / sampleRate;
+        sinceRequest = std::clamp((SteeringClock::Now() - lastRequestSeconds) / interval, 0.0, 1.0);
     }
     const double depth = ring.Available() + playingSamples * (1.0 - sinceRequest);
 
@@ -94,8 +96,21 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
 }
 
 void LatencySteering::OnRequestLocked() {
+    const double now = SteeringClock::Now();
+    if (requestSeen) {
+        // The platform's cadence as measured, not as nominal: it follows
+        // whatever pace the device clock keeps. One stall moves it little.
+        const double interval = now - lastRequestSeconds;
+        if (requestInterval <= 0.0) {
+            requestInterval = interval;
+        } else {
+            const double bounded =
+                std::clamp(interval, requestInterval * 0.25, requestInterval * 4.0);
+            requestInterval += (bounded - requestInterval) * kIntervalWeight;
+        }
+    }
     requestSeen = true;
-    lastRequestSeconds = SteeringClock::Now();
+    lastRequestSeconds = now;
     playingSamples = 0; // until a take hands it a buffer
 }
 

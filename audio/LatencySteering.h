@@ -21,10 +21,10 @@ namespace zvaudio {
 //
 // The depth is measured at every host block, before it is written: the queued
 // samples plus the part of the platform's last buffer that it has not played
-// yet, assuming it plays at its nominal rate from the moment it took the
-// buffer. That is the ring's depth averaged over time, and it moves smoothly:
-// counting samples at the pushes or pulls alone jumps by a whole block each
-// time the drift slides a pull past a push. It is smoothed over
+// yet, assuming it plays evenly from the moment it took the buffer until its
+// next request (the request cadence is measured on SteeringClock). That is the ring's depth
+// averaged over time, and it moves smoothly: counting samples at the pushes or pulls alone jumps by
+// a whole block each time the drift slides a pull past a push. It is smoothed over
 // kSmoothingSeconds.
 //
 // Threads: the *Locked calls run under streamMutex (intake and request path);
@@ -35,6 +35,8 @@ public:
     static constexpr double kSmoothingSeconds = 1.0;
     // A smoothed depth this far above the target is removed at once.
     static constexpr double kFarAboveSeconds = 0.020;
+    // Weight of each new interval in the measured request cadence.
+    static constexpr double kIntervalWeight = 0.05;
     // Crossfade over the join of a removal: 1.3 ms at 48 kHz.
     static constexpr uint32_t kCrossfadeFrames = 64;
 
@@ -89,6 +91,7 @@ private:
     bool leadInPending = true;
     bool requestSeen = false;
     double lastRequestSeconds = 0.0; // on SteeringClock
+    double requestInterval = 0.0;    // seconds between requests, smoothed; 0 until measured
     uint32_t bufferSamples = 0;      // of the platform's buffers; 0 before the first fill
     uint32_t playingSamples = 0;     // taken at the last request, now playing
 
