@@ -146,14 +146,16 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
     }
 
     // With latency control on, the ring is handed the resampled block.
-    LatencySteering::Block block{data, count, 0};
+    LatencySteering::Block block{data, count, 0, count};
     if (steering) {
         block = steering->Prepare(data, count);
     }
 
     // Grows only; after the largest block seen, the intake allocates nothing.
-    if (convertBuffer.size() < block.count) {
-        convertBuffer.resize(block.count);
+    // Sized for the longest the resampler can make a block of this size, so
+    // that the correction moving does not grow it again.
+    if (convertBuffer.size() < block.room) {
+        convertBuffer.resize(block.room);
     }
     ConvertToPcm16(block.data, convertBuffer.data(), block.count);
 

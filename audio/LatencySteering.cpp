@@ -38,7 +38,8 @@ LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t coun
         // Until the measurement sees it, assume the removal landed.
         depthSeen -= static_cast<double>(removedFrames) * channels;
     }
-    return Block{scratch.data(), outFrames * channels, removedFrames * channels};
+    return Block{scratch.data(), outFrames * channels, removedFrames * channels,
+                 static_cast<uint32_t>(room)};
 }
 
 void LatencySteering::RemoveFrames(float* block, uint32_t frames, uint32_t removedFrames) const {

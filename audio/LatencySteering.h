@@ -49,6 +49,7 @@ public:
         const float* data;
         uint32_t count;   // samples, whole frames
         uint32_t removed; // samples removed by the far-above path
+        uint32_t room;    // most samples a block of this host size can become
     };
 
     // Intake, outside streamMutex: updates the correction from the depth seen
