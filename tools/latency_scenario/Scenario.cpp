@@ -230,7 +230,8 @@ SineQuality MeasureSine(const std::vector<int16_t>& played, double fromSecond, d
     const double omega = 2.0 * kPi * kSineHz / kSampleRate / (1.0 + correction);
     quality.sineStep = kSineAmplitude * 32767.0 * 2.0 * std::sin(omega / 2.0);
     const auto first = static_cast<size_t>(fromSecond * kSampleRate) * kChannels;
-    for (size_t i = std::max<size_t>(first, kChannels); i < played.size(); ++i) {
+    // Steps count over the whole output, lead-in included.
+    for (size_t i = kChannels; i < played.size(); ++i) {
         const double step = std::fabs(static_cast<double>(played[i]) - played[i - kChannels]);
         quality.largestStep = std::max(quality.largestStep, step);
     }

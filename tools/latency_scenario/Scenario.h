@@ -38,10 +38,10 @@ ScenarioResult RunScenario(const ScenarioSettings& settings);
 // (per-second values) that starts at or after `fromSecond`.
 double WorstMinuteDeviation(const std::vector<double>& series, double target, size_t fromSecond);
 
-// The played sine, from `fromSecond` on: the largest step between neighbouring
-// samples of one channel against the largest the sine itself makes, and the
-// SINAD of a four-parameter sine fit over 0.1 s windows (worst window and all
-// windows together).
+// The played sine: the largest step between neighbouring samples of one
+// channel over the whole output against the largest the sine itself makes,
+// and from `fromSecond` on the SINAD of a four-parameter sine fit over 0.1 s
+// windows (worst window and all windows together).
 struct SineQuality {
     double largestStep = 0.0;
     double sineStep = 0.0;

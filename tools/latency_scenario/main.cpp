@@ -165,14 +165,15 @@ int main(int argc, char** argv) {
                                             played.correctionPpm.back() * 1e-6);
     // One LSB of rounding on each side of a step.
     const bool continuous = quality.largestStep <= quality.sineStep + 2.0;
-    std::printf("\n997 Hz sine at -1 dBFS, +300 ppm, control on, played output from %zu s to "
-                "%.0f s:\n",
-                kSettlingSeconds, options.sineSeconds);
-    std::printf("  largest sample step %.0f LSB (the sine's own largest step %.1f LSB): %s\n",
+    std::printf("\n997 Hz sine at -1 dBFS, +300 ppm, control on, %.0f s of played output:\n",
+                options.sineSeconds);
+    std::printf("  largest sample step from the start %.0f LSB (the sine's own largest step %.1f "
+                "LSB): %s\n",
                 quality.largestStep, quality.sineStep, continuous ? "no discontinuity" : "STEP");
-    std::printf("  SINAD %.1f dB over all 0.1 s windows, worst window %.1f dB (goal >= %.0f dB): "
+    std::printf("  SINAD from %zu s on: %.1f dB over all 0.1 s windows, worst window %.1f dB (goal "
+                ">= %.0f dB): "
                 "%s\n",
-                quality.overallSinadDb, quality.worstSinadDb, kSinadGoalDb,
+                kSettlingSeconds, quality.overallSinadDb, quality.worstSinadDb, kSinadGoalDb,
                 quality.worstSinadDb >= kSinadGoalDb ? "met" : "NOT met");
     goalsMet = goalsMet && continuous;
     if (options.checkSinad) {
