@@ -43,7 +43,7 @@ std::string SvgPlot::Render(double left, double top, double width, double height
 
     std::string svg;
     svg += "<text x=\"" + Format("%.1f", left + width / 2) + "\" y=\"" + Format("%.1f", top + 18) +
-           "\" text-anchor=\"middle\" font-size=\"15\">" + title + "</text>\n";
+           "\" text-anchor=\"middle\" font-size=\"13\">" + title + "</text>\n";
     for (const auto& [low, high] : bands) {
         svg += Format("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" ", plotLeft,
                       py(high), plotWidth, py(low) - py(high)) +
@@ -79,6 +79,9 @@ std::string SvgPlot::Render(double left, double top, double width, double height
             svg += Format("%.1f,%.1f ", px(static_cast<double>(i) * line.xStep), py(line.y[i]));
         }
         svg += "\"/>\n";
+        if (line.label.empty()) {
+            continue;
+        }
         svg += Format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" ",
                       plotLeft + plotWidth - 150, legendY - 4, plotLeft + plotWidth - 125,
                       legendY - 4) +

@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
     bool goalsMet = true;
     SvgPlot offPlot("Control off: ring depth (10 s means)", options.minutes, 0.0, 1000.0,
                     "depth (ms)");
-    SvgPlot onPlot("Control on, target 40 ms: controlled depth (solid, 10 s means) and "
-                   "time-weighted depth (dashed, trailing 1-min means)",
+    SvgPlot onPlot("Control on, target 40 ms: solid = controller's depth (10 s means), "
+                   "dashed = ring depth (1-min means)",
                    options.minutes, 25.0, 55.0, "depth (ms)");
     onPlot.AddBand(kTargetMs - kToleranceMs, kTargetMs + kToleranceMs);
     for (size_t d = 0; d < std::size(kDrifts); ++d) {
