@@ -4,9 +4,11 @@
 #include "LatencyController.h"
 #include "VariableRateResampler.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -174,6 +176,36 @@ TEST_F(LatencyControlTest, FastPathsKeepFramesWholeAndTheCountsBalanced) {
         }
     }
     EXPECT_EQ(frames * 2, stats.samplesDelivered + stats.silenceSamples);
+}
+
+TEST_F(LatencyControlTest, RequestsOnAnotherThreadMeetTheSteeredIntake) {
+    // For the thread sanitizer: the request path measures and marks underruns
+    // while the intake resamples, cuts and tops up, and the target changes.
+    output->SetLatencyTarget(40);
+    Open();
+    std::atomic<bool> stop{false};
+    std::thread platformThread([this, &stop] {
+        while (!stop.load()) {
+            Request();
+            std::this_thread::yield();
+        }
+    });
+    for (int i = 0; i < 3000; ++i) {
+        Push(Block());
+        if (i % 1000 == 999) {
+            output->SetLatencyTarget(i % 2000 == 999 ? 20 : 60);
+        }
+        if (i % 7 == 0) {
+            output->GetLatencyStats();
+        }
+    }
+    stop = true;
+    platformThread.join();
+    const ZVAudioOutputLatencyStats latency = output->GetLatencyStats();
+    EXPECT_EQ(latency.hostSamples, 3000u * kBlock);
+    const ZVAudioOutputStats stats = output->GetStats();
+    EXPECT_EQ(latency.ringSamples, stats.samplesQueued);
+    ExpectInvariant(stats);
 }
 
 TEST_F(LatencyControlTest, TargetBeyondTheRingIsLimitedToIt) {
