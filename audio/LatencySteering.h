@@ -1,6 +1,5 @@
 #pragma once
 
-#include "CacheLineAllocator.h"
 #include "LatencyController.h"
 #include "SampleRingBuffer.h"
 #include "VariableRateResampler.h"
@@ -11,25 +10,25 @@
 
 namespace zvaudio {
 
-// Steers one stream's queue depth towards a target: a smoothed depth measured
-// on every platform request, a LatencyController turning its error into a rate
-// correction, and a VariableRateResampler applying it to each host block. Large
-// errors skip the slow loop: after a start or an underrun the queue is topped
-// up with silence to the target at once, and a depth far above the target (a
-// burst after an engine hitch) loses whole frames at once, joined by a short
-// crossfade. Everything works in whole frames, so channels stay interleaved.
+// Steers one stream's queue depth towards a target: a smoothed measurement of
+// the depth, a LatencyController turning its error into a rate correction, and
+// a VariableRateResampler applying it to each host block. Large errors skip the
+// slow loop: after a start or an underrun the queue is topped up with silence
+// to the target at once, and a depth far above the target (a burst after an
+// engine hitch) loses whole frames at once, joined by a short crossfade.
+// Everything works in whole frames, so channels stay interleaved.
 //
 // The depth is measured at every host block, before it is written: the queued
-// samples plus the part of the platform's last buffer that it has not played
-// yet, assuming it plays evenly from the moment it took the buffer until its
-// next request (the request cadence is measured on SteeringClock). That is the ring's depth
-// averaged over time, and it moves smoothly: counting samples at the pushes or pulls alone jumps by
-// a whole block each time the drift slides a pull past a push. It is smoothed over
-// kSmoothingSeconds.
+// samples plus the part of the platform's last buffer not played yet, taking
+// it to play evenly from its request until the next one (the request cadence
+// is measured on SteeringClock). That is the ring's depth averaged over time,
+// and it moves smoothly, where a count of the queued samples at the pushes or
+// the pulls alone jumps by a whole block each time the drift slides a pull
+// past a push. It is smoothed over kSmoothingSeconds.
 //
 // Threads: the *Locked calls run under streamMutex (intake and request path);
 // Prepare runs on the intake outside it and touches only the intake's own
-// state. Only the intake's host calls create or destroy the object.
+// state. Only host calls, which are serialised, create or destroy the object.
 class LatencySteering {
 public:
     static constexpr double kSmoothingSeconds = 1.0;
