@@ -245,6 +245,11 @@ ZVAudioOutputStats AudioOutput::GetStats() const {
 }
 
 void AudioOutput::SetLatencyTarget(uint32_t milliseconds) {
+    // The same target again keeps the loop as it is: a host that sets it on
+    // every frame must not restart the steering each time.
+    if (milliseconds == latencyTargetMilliseconds) {
+        return;
+    }
     latencyTargetMilliseconds = milliseconds;
     if (soundHandle == kInvalidSoundHandle) {
         return; // applied when the next stream opens

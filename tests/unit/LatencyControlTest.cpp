@@ -165,6 +165,10 @@ TEST_F(LatencyControlTest, FastPathsKeepFramesWholeAndTheCountsBalanced) {
     const ZVAudioOutputStats stats = output->GetStats();
     EXPECT_EQ(latency.ringSamples, stats.samplesQueued);
     ExpectInvariant(stats);
+    // Setting the same target again leaves the loop where it is.
+    ASSERT_NE(latency.correctionPpm, 0.0);
+    output->SetLatencyTarget(40);
+    EXPECT_EQ(output->GetLatencyStats().correctionPpm, latency.correctionPpm);
 
     // Every played frame still pairs a left sample with minus half of it.
     uint64_t frames = 0;
