@@ -2,6 +2,7 @@
 
 #include "SimulatedDevice.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 
@@ -183,10 +184,18 @@ void SimulatedStream::Run() {
         // The clock keeps time through a stall (a slow callback, a busy
         // machine): periods that went by meanwhile play what is queued or
         // starve, as a real device's would, with no request of their own.
-        const Clock::time_point now = Clock::now();
-        while (now >= deadlineOf(periods + 1)) {
-            ++periods;
-            PlayQueuedBufferLocked();
+        // Counted, not looped over, so that a process paused for hours at a
+        // high speed catches up at once.
+        const double behind = std::chrono::duration<double>(Clock::now() - origin).count() / period;
+        if (const auto due = static_cast<uint64_t>(behind); due > periods) {
+            const uint64_t missed = due - periods;
+            periods = due;
+            const uint64_t played = std::min<uint64_t>(missed, queueSize);
+            for (uint64_t i = 0; i < played; ++i) {
+                PlayQueuedBufferLocked();
+            }
+            DeviceCounters::Increment(device.Counters().starvedPeriods, missed - played);
+            DeviceCounters::Increment(device.Counters().clockPeriods, missed - played);
         }
         if (const double current = PeriodSeconds(); current != period) {
             origin = deadlineOf(periods);
