@@ -19,6 +19,8 @@ LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t coun
     const double errorSeconds = (depthSeen - targetSamples) / channels * frameSeconds;
 
     const double correction = controller.Update(errorSeconds, frames * frameSeconds);
+    // Worked out here, outside the lock, for the measurement that follows.
+    smoothingWeight = 1.0 - std::exp(-(frames * frameSeconds) / kSmoothingSeconds);
     resampler.SetRatio(1.0 + correction);
     correctionPpm.store(correction * 1e6, std::memory_order_relaxed);
 
@@ -88,9 +90,7 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
         }
         smoothedDepth = depth + added - early;
     } else {
-        const double seconds = static_cast<double>(hostSamples) / channels / sampleRate;
-        const double weight = 1.0 - std::exp(-seconds / kSmoothingSeconds);
-        smoothedDepth += (depth - smoothedDepth) * weight - removed;
+        smoothedDepth += (depth - smoothedDepth) * smoothingWeight - removed;
     }
     depthSeen = smoothedDepth;
     return added;

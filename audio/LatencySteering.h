@@ -100,6 +100,7 @@ private:
     VariableRateResampler resampler;
     std::vector<float> scratch;
     double depthSeen;
+    double smoothingWeight = 0.0; // of the measurement for the block being prepared
     std::atomic<double> correctionPpm{0.0};
 };
 
