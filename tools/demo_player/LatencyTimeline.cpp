@@ -30,13 +30,13 @@ void LatencyTimeline::Print(bool controlOn) const {
                 "correction ppm");
     for (size_t i = 0; i < all.size(); ++i) {
         const Row& row = all[i];
-        const char* label = i == 0 ? "start" : (i + 1 == all.size() ? "end" : "");
+        const char* label = i == 0 ? "  start" : (i + 1 == all.size() ? "  end" : "");
         if (controlOn) {
-            std::printf("  %10.2f  %12.1f  %16.1f  %+16.1f  %s\n", row.audioSeconds, row.queueMs,
+            std::printf("  %10.2f  %12.1f  %16.1f  %+16.1f%s\n", row.audioSeconds, row.queueMs,
                         row.depthMs, row.correctionPpm, label);
         } else {
-            std::printf("  %10.2f  %12.1f  %16s  %16s  %s\n", row.audioSeconds, row.queueMs, "-",
-                        "-", label);
+            std::printf("  %10.2f  %12.1f  %16s  %16s%s\n", row.audioSeconds, row.queueMs, "-", "-",
+                        label);
         }
     }
 }
