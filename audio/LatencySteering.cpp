@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace zvaudio {
@@ -14,7 +15,10 @@ LatencySteering::LatencySteering(uint32_t channelCount, uint32_t rate, uint32_t 
       controller(VariableRateResampler::kMaxDeviation), resampler(channels), depthSeen(target) {}
 
 LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t count) {
-    const uint32_t frames = count / channels;
+    // The ring counts in signed 32 bits: a block of more than half that is cut
+    // so that its resampled length still fits.
+    constexpr uint32_t kLargestSamples = INT32_MAX / 2;
+    const uint32_t frames = std::min(count, kLargestSamples) / channels;
     const double frameSeconds = 1.0 / sampleRate;
     const double errorSeconds = (depthSeen - targetSamples) / channels * frameSeconds;
 
