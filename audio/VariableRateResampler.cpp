@@ -109,7 +109,8 @@ detail::StereoKernel KernelFor(ConversionPath /*path*/) {
 
 namespace detail {
 
-// The AVX2 kernel's loop four values at a time, with separate multiply and add.
+// One output per pass, four values at a time, with separate multiply and add; otherwise
+// as the AVX2 kernel.
 size_t ResampleStereoSse2(StereoTables tables, const float* frames, size_t frameCount,
                           uint64_t step, ResamplePosition& position, float* out) noexcept {
     constexpr size_t kRowFloats = 2 * kTaps;
@@ -195,9 +196,9 @@ ConversionPath VariableRateResampler::UsePath(ConversionPath requested) {
     if (requested == ConversionPath::Reference) {
         requested = ConversionPath::Scalar;
     }
-    if (PathAvailable(requested)) {
+    if (channels == 2 && PathAvailable(requested)) {
         path = requested;
-        stereoKernel = channels == 2 ? KernelFor(path) : nullptr;
+        stereoKernel = KernelFor(path);
     }
     return path;
 }
@@ -210,7 +211,7 @@ void VariableRateResampler::Reset() {
 }
 
 void VariableRateResampler::SetRatio(double requested) {
-    if (!(requested == requested)) { // NaN
+    if (std::isnan(requested)) {
         requested = 1.0;
     }
     ratio = std::clamp(requested, 1.0 - kMaxDeviation, 1.0 + kMaxDeviation);

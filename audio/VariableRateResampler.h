@@ -63,10 +63,10 @@ public:
 
     uint32_t ChannelCount() const { return channels; }
 
-    // Stereo runs a vector kernel, the fastest this CPU offers unless told otherwise; other
-    // channel counts, and Scalar or Reference, run the portable loop. A path this CPU lacks
-    // leaves the current one. Returns the path in use. Results of the paths agree to float
-    // rounding, not bit for bit.
+    // Stereo runs a vector kernel, the fastest this CPU offers unless told otherwise, or the
+    // portable loop for Scalar or Reference; other channel counts always run the portable
+    // loop (Scalar). A path this CPU lacks leaves the current one. Returns the path in use.
+    // Results of the paths agree to float rounding, not bit for bit.
     ConversionPath UsePath(ConversionPath path);
     ConversionPath Path() const { return path; }
 
