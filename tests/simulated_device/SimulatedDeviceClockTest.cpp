@@ -76,8 +76,13 @@ TEST_F(SimulatedDeviceClock, RequestsArriveUntilStopAndFilledBuffersArePlayed) {
     EXPECT_EQ(stats.buffersFetched, client.played.load());
     EXPECT_EQ(stats.samplesPlayed, uint64_t{client.played.load()} * kSamples);
     EXPECT_EQ(stats.silentSamples, stats.samplesPlayed / 2);
-    // One buffer per period: the client keeps up, so starved periods stay rare.
-    EXPECT_LT(stats.starvedPeriods, stats.requestsIssued / 2 + 2);
+    // One buffer per period: the client keeps up, so starved periods stay rare,
+    // apart from periods a stall of the machine made the clock skip (they
+    // raise no request and find nothing queued).
+    const uint64_t skipped = stats.clockPeriods + 1 > stats.requestsIssued
+                                 ? stats.clockPeriods + 1 - stats.requestsIssued
+                                 : 0;
+    EXPECT_LT(stats.starvedPeriods, stats.requestsIssued / 2 + 2 + skipped);
 }
 
 TEST_F(SimulatedDeviceClock, ClockFreesQueuedBuffersAndCountsStarvedPeriods) {
