@@ -11,9 +11,12 @@ void LatencyController::Reset() {
     correction = 0.0;
 }
 
-double LatencyController::Update(double errorSeconds, double elapsedSeconds) {
-    const double integralLimit = maxCorrection / kIntegralGain;
-    integral = std::clamp(integral + errorSeconds * elapsedSeconds, -integralLimit, integralLimit);
+double LatencyController::Update(double errorSeconds, double elapsedSeconds, bool holdIntegral) {
+    if (!holdIntegral) {
+        const double integralLimit = maxCorrection / kIntegralGain;
+        integral =
+            std::clamp(integral + errorSeconds * elapsedSeconds, -integralLimit, integralLimit);
+    }
     correction = std::clamp(-(kProportionalGain * errorSeconds + kIntegralGain * integral),
                             -maxCorrection, maxCorrection);
     return correction;

@@ -24,9 +24,11 @@ public:
     void Reset();
 
     // errorSeconds: smoothed depth minus target; elapsedSeconds: audio time
-    // since the last update. Returns the correction to apply (output samples
-    // per input sample minus 1): negative while the queue is too deep.
-    double Update(double errorSeconds, double elapsedSeconds);
+    // since the last update; holdIntegral keeps the integral as it is (while
+    // something else removes a large error). Returns the correction to apply
+    // (output samples per input sample minus 1): negative while the queue is
+    // too deep.
+    double Update(double errorSeconds, double elapsedSeconds, bool holdIntegral = false);
 
     double Correction() const { return correction; }
 

@@ -12,7 +12,8 @@ namespace zvaudio {
 LatencySteering::LatencySteering(uint32_t channelCount, uint32_t rate, uint32_t target)
     : channels(std::max<uint32_t>(channelCount, 1)), sampleRate(std::max<uint32_t>(rate, 1)),
       targetSamples(target), silence(size_t{target} * 2, 0), smoothedDepth(target),
-      controller(VariableRateResampler::kMaxDeviation), resampler(channels), depthSeen(target) {}
+      controller(VariableRateResampler::kMaxDeviation), resampler(channels), depthSeen(target),
+      rawDepthSeen(target) {}
 
 LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t count) {
     // The ring counts in signed 32 bits: a block of more than half that is cut
@@ -21,8 +22,17 @@ LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t coun
     const uint32_t frames = std::min(count, kLargestSamples) / channels;
     const double frameSeconds = 1.0 / sampleRate;
     const double errorSeconds = (depthSeen - targetSamples) / channels * frameSeconds;
+    // Cuts start far above the target and go on until the depth is close to
+    // it; meanwhile the loop holds its integral, which must learn the drift,
+    // not the burst.
+    const double excessSeconds = (rawDepthSeen - targetSamples) / channels * frameSeconds;
+    if (excessSeconds > kFarAboveSeconds) {
+        cutting = true;
+    } else if (excessSeconds < kCutUntilSeconds) {
+        cutting = false;
+    }
 
-    const double correction = controller.Update(errorSeconds, frames * frameSeconds);
+    const double correction = controller.Update(errorSeconds, frames * frameSeconds, cutting);
     // Worked out here, outside the lock, for the measurement that follows.
     smoothingWeight = 1.0 - std::exp(-(frames * frameSeconds) / kSmoothingSeconds);
     resampler.SetRatio(1.0 + correction);
@@ -36,13 +46,11 @@ LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t coun
     auto outFrames = static_cast<uint32_t>(resampler.Process(data, frames, scratch.data()));
 
     uint32_t removedFrames = 0;
-    if (errorSeconds > kFarAboveSeconds && outFrames > 2 * kCrossfadeFrames) {
-        const auto excessFrames = static_cast<uint32_t>(errorSeconds * sampleRate);
+    if (cutting && outFrames > 2 * kCrossfadeFrames) {
+        const auto excessFrames = static_cast<uint32_t>(excessSeconds * sampleRate);
         removedFrames = std::min(excessFrames, outFrames - 2 * kCrossfadeFrames);
         RemoveFrames(scratch.data(), outFrames, removedFrames);
         outFrames -= removedFrames;
-        // Until the measurement sees it, assume the removal landed.
-        depthSeen -= static_cast<double>(removedFrames) * channels;
     }
     return Block{scratch.data(), outFrames * channels, removedFrames * channels,
                  static_cast<uint32_t>(room)};
@@ -93,10 +101,15 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
             ring.Write(silence.data(), static_cast<int32_t>(added));
         }
         smoothedDepth = depth + added - early;
+    } else if (removed > 0) {
+        // A cut follows the depth as it is, not as it was over the last second.
+        smoothedDepth = depth - removed;
     } else {
-        smoothedDepth += (depth - smoothedDepth) * smoothingWeight - removed;
+        smoothedDepth += (depth - smoothedDepth) * smoothingWeight;
     }
     depthSeen = smoothedDepth;
+    // What the next block will find, had the platform taken a block meanwhile.
+    rawDepthSeen = leadInPending ? depth : depth + added - removed;
     return added;
 }
 

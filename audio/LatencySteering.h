@@ -32,8 +32,10 @@ namespace zvaudio {
 class LatencySteering {
 public:
     static constexpr double kSmoothingSeconds = 1.0;
-    // A smoothed depth this far above the target is removed at once.
+    // A depth this far above the target is cut at once, block by block, down
+    // to kCutUntilSeconds above it.
     static constexpr double kFarAboveSeconds = 0.020;
+    static constexpr double kCutUntilSeconds = 0.002;
     // Weight of each new interval in the measured request cadence.
     static constexpr double kIntervalWeight = 0.05;
     // Crossfade over the join of a removal: 1.3 ms at 48 kHz.
@@ -99,7 +101,9 @@ private:
     LatencyController controller;
     VariableRateResampler resampler;
     std::vector<float> scratch;
-    double depthSeen;
+    double depthSeen;    // smoothed, at the last block
+    double rawDepthSeen; // as measured at the last block, less what it cut
+    bool cutting = false;
     double smoothingWeight = 0.0; // of the measurement for the block being prepared
     std::atomic<double> correctionPpm{0.0};
 };

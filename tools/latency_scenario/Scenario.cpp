@@ -82,7 +82,11 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
     uint64_t starvedAtSettling = 0;
     const auto seconds = static_cast<size_t>(settings.seconds);
     while (second < seconds) {
-        const double pushAt = (static_cast<double>(pushes) + 0.5) * hostPeriod;
+        double pushAt = (static_cast<double>(pushes) + 0.5) * hostPeriod;
+        if (pushAt >= settings.hitchAtSeconds &&
+            pushAt < settings.hitchAtSeconds + settings.hitchSeconds) {
+            pushAt = settings.hitchAtSeconds + settings.hitchSeconds;
+        }
         const double tickAt = static_cast<double>(ticks) * devicePeriod;
         const double next = std::min(pushAt, tickAt);
 
@@ -124,6 +128,7 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
     result.samplesDropped = stats.samplesDropped;
     result.deferredAfterSettling = stats.requestsDeferred - settled.requestsDeferred;
     result.starvedAfterSettling = VirtualDevice::StarvedPeriods() - starvedAtSettling;
+    result.starvedPeriods = VirtualDevice::StarvedPeriods();
     result.samplesRemoved = latency.samplesRemoved;
     result.samplesInserted = latency.samplesInserted;
     output.ReleaseSound();

@@ -15,6 +15,10 @@ struct ScenarioSettings {
     uint32_t targetMilliseconds = 0; // 0 = control off
     double seconds = 7200.0;
     bool capture = false; // keep the played output for the sine check
+    // An engine hitch: no block from hitchAtSeconds for hitchSeconds, then
+    // every block due meanwhile at once.
+    double hitchAtSeconds = 0.0;
+    double hitchSeconds = 0.0;
 };
 
 struct ScenarioResult {
@@ -29,6 +33,7 @@ struct ScenarioResult {
     uint64_t samplesRemoved = 0;
     uint64_t samplesInserted = 0;
     uint64_t logLines = 0;
+    uint64_t starvedPeriods = 0; // over the whole run
     std::vector<int16_t> played; // with capture: every released buffer
 };
 
