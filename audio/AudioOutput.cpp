@@ -121,10 +121,12 @@ void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
 
     streamChannelCount = channelCount;
     streamSampleRate = sampleRate;
+    std::unique_ptr<LatencySteering> newSteering = MakeSteering(newRing->Capacity());
 
     std::lock_guard<std::mutex> lock(streamMutex);
     soundHandle = handle;
     ring = std::move(newRing);
+    steering = std::move(newSteering);
     // Started under streamMutex: a request raised during the start waits and
     // then finds the handle and the ring in place.
     if (const ZVResult result = ZVAudioStartSound(soundHandle); result != kResultOk) {
@@ -145,6 +147,7 @@ void AudioOutput::ReleaseSound() {
     }
 
     std::unique_ptr<SampleRingBuffer> discarded;
+    std::unique_ptr<LatencySteering> discardedSteering;
     {
         std::lock_guard<std::mutex> lock(streamMutex);
         soundHandle = kInvalidSoundHandle;
@@ -152,8 +155,10 @@ void AudioOutput::ReleaseSound() {
             stats.samplesDropped += ring->Available();
         }
         discarded = std::move(ring);
+        discardedSteering = std::move(steering);
     }
     discarded.reset(); // freed outside the lock
+    discardedSteering.reset();
 
     if (const ZVResult result = ZVAudioDestroySound(handle); result != kResultOk) {
         LogPlatformFailure("ZVAudioDestroySound", result);
@@ -171,11 +176,19 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
         return;
     }
 
-    // Grows only; after the largest block seen, the intake allocates nothing.
-    if (convertBuffer.size() < count) {
-        convertBuffer.resize(count);
+    // With latency control on, the ring is handed the resampled block.
+    LatencySteering::Block block{data, count, 0, count};
+    if (steering) {
+        block = steering->Prepare(data, count);
     }
-    ConvertToPcm16(data, convertBuffer.data(), count);
+
+    // Grows only; after the largest block seen, the intake allocates nothing.
+    // Sized for the longest the resampler can make a block of this size, so
+    // that the correction moving does not grow it again.
+    if (convertBuffer.size() < block.room) {
+        convertBuffer.resize(block.room);
+    }
+    ConvertToPcm16(block.data, convertBuffer.data(), block.count);
 
     std::lock_guard<std::mutex> lock(streamMutex);
     if (!ring || soundHandle == kInvalidSoundHandle) {
@@ -183,9 +196,18 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
         return;
     }
     const uint64_t queuedBefore = ring->Available();
-    ring->Write(convertBuffer.data(), static_cast<int32_t>(count));
-    stats.samplesQueued += count;
-    stats.samplesDropped += queuedBefore + count - ring->Available();
+    uint32_t leadIn = 0;
+    if (steering) {
+        leadIn = steering->QueueLeadInLocked(*ring, count, block.removed, bufferRequested.load());
+        latencyCounters.hostSamples += count;
+        latencyCounters.ringSamples += leadIn + block.count;
+        latencyCounters.samplesRemoved += block.removed;
+        latencyCounters.samplesInserted += leadIn;
+    }
+    ring->Write(convertBuffer.data(), static_cast<int32_t>(block.count));
+    const uint64_t handed = uint64_t{leadIn} + block.count;
+    stats.samplesQueued += handed;
+    stats.samplesDropped += queuedBefore + handed - ring->Available();
 
     if (bufferRequested.load() && FillOutputBuffer()) {
         bufferRequested.exchange(false);
@@ -199,7 +221,13 @@ void AudioOutput::OnBufferRequested(ZVSoundHandle handle) {
     if (ring->Available() == 0) {
         bufferRequested.exchange(true);
         ++stats.requestsDeferred;
+        if (steering) {
+            steering->OnRequestLocked();
+        }
         return;
+    }
+    if (steering) {
+        steering->OnRequestLocked();
     }
     if (bufferRequested.load()) {
         bufferRequested.exchange(false);
@@ -219,7 +247,11 @@ bool AudioOutput::FillOutputBuffer() {
 
     const uint32_t capacity = buffer.data != nullptr ? buffer.size / 2 : 0;
     auto* const samples = static_cast<int16_t*>(buffer.data);
+    const uint32_t queuedBefore = ring->Available();
     const uint32_t taken = ring->Take(samples, capacity);
+    if (steering) {
+        steering->OnTakeLocked(queuedBefore, taken, capacity, !bufferRequested.load());
+    }
     // A short ring is padded with silence, never repeated.
     if (taken < capacity) {
         std::memset(samples + taken, 0, size_t{capacity - taken} * sizeof(int16_t));
@@ -243,18 +275,51 @@ ZVAudioOutputStats AudioOutput::GetStats() const {
 }
 
 void AudioOutput::SetLatencyTarget(uint32_t milliseconds) {
+    // The same target again keeps the loop as it is: a host that sets it on
+    // every frame must not restart the steering each time.
+    if (milliseconds == latencyTargetMilliseconds) {
+        return;
+    }
     latencyTargetMilliseconds = milliseconds;
+    if (soundHandle == kInvalidSoundHandle) {
+        return; // applied when the next stream opens
+    }
+    uint32_t capacity = 0;
+    {
+        std::lock_guard<std::mutex> lock(streamMutex);
+        if (!ring) {
+            return;
+        }
+        capacity = ring->Capacity();
+    }
+    // Built outside the lock; the old one is freed outside it too.
+    std::unique_ptr<LatencySteering> replacement = MakeSteering(capacity);
+    {
+        std::lock_guard<std::mutex> lock(streamMutex);
+        steering.swap(replacement);
+    }
+}
+
+std::unique_ptr<LatencySteering> AudioOutput::MakeSteering(uint32_t ringCapacity) const {
+    if (latencyTargetMilliseconds == 0 || streamChannelCount == 0 || streamSampleRate == 0) {
+        return nullptr;
+    }
+    // A target longer than the ring is limited to it, in whole frames.
+    const uint64_t frames = uint64_t{streamSampleRate} * latencyTargetMilliseconds / 1000;
+    const uint64_t wanted = std::min<uint64_t>(frames * streamChannelCount, ringCapacity);
+    const auto target = static_cast<uint32_t>(wanted / streamChannelCount * streamChannelCount);
+    return std::make_unique<LatencySteering>(streamChannelCount, streamSampleRate, target);
 }
 
 ZVAudioOutputLatencyStats AudioOutput::GetLatencyStats() const {
-    ZVAudioOutputLatencyStats snapshot{};
-    snapshot.targetMilliseconds = latencyTargetMilliseconds;
     std::lock_guard<std::mutex> lock(streamMutex);
-    if (ring && latencyTargetMilliseconds != 0) {
-        const uint64_t frames =
-            uint64_t{streamSampleRate} * latencyTargetMilliseconds / 1000;
-        snapshot.targetSamples =
-            std::min<uint64_t>(frames * streamChannelCount, ring->Capacity());
+    ZVAudioOutputLatencyStats snapshot = latencyCounters;
+    snapshot.targetMilliseconds = latencyTargetMilliseconds;
+    if (steering && streamSampleRate != 0) {
+        snapshot.targetSamples = steering->TargetSamples();
+        snapshot.depthMilliseconds =
+            steering->DepthSamples() * 1000.0 / streamChannelCount / streamSampleRate;
+        snapshot.correctionPpm = steering->CorrectionPpm();
     }
     return snapshot;
 }

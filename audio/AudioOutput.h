@@ -1,9 +1,10 @@
 #pragma once
 
-#include "ZVAudioOutput.h"
 #include "CacheLineAllocator.h"
+#include "LatencySteering.h"
 #include "SampleRingBuffer.h"
 #include "ZVAudio.h"
+#include "ZVAudioOutput.h"
 
 #include <atomic>
 #include <cstdint>
@@ -69,13 +70,23 @@ private:
     // Requires streamMutex held and ring non-null.
     bool FillOutputBuffer();
 
+    // A steering for the current stream at the current target, or null when
+    // control is off or no stream is open. Allocates; host calls only.
+    std::unique_ptr<LatencySteering> MakeSteering(uint32_t ringCapacity) const;
+
     CacheLineSamples convertBuffer;
     std::unique_ptr<SampleRingBuffer> ring;
     std::atomic<bool> bufferRequested{false};
+    // The current stream's latency control; null when it is off. Replaced
+    // only by host calls, under streamMutex.
+    std::unique_ptr<LatencySteering> steering;
 
     // Under streamMutex, except samplesWithoutStream, which only the host's
     // (serialised) calls touch.
     ZVAudioOutputStats stats{};
+    // Counters of latency control, under streamMutex; the other fields are
+    // filled when the record is read.
+    ZVAudioOutputLatencyStats latencyCounters{};
 
     // Host calls only (serialised by the exports' lock).
     uint32_t latencyTargetMilliseconds = 0;

@@ -150,6 +150,8 @@ def informational(data):
     rows = [
         ("OnUnityAudio export 2048 vs our bare conversion", "Intake/Export/2048",
          "Intake/Convert/2048"),
+        ("intake + request 2048, latency control on vs off", "Intake/Steered/2048",
+         "Intake/Unsteered/2048"),
         ("streamMutex held per intake (2048) vs memcpy", "Lock/Intake/2048",
          "Lock/MemcpyIn/2048"),
         ("streamMutex held per fill (2048) vs memcpy", "Lock/Fill/2048", "Fill/Memcpy/2048"),

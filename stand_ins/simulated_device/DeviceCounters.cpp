@@ -15,13 +15,14 @@ ZVSimDeviceStats DeviceCounters::Snapshot() const {
     stats.samplesPlayed = samplesPlayed.load(std::memory_order_relaxed);
     stats.silentSamples = silentSamples.load(std::memory_order_relaxed);
     stats.starvedPeriods = starvedPeriods.load(std::memory_order_relaxed);
+    stats.clockPeriods = clockPeriods.load(std::memory_order_relaxed);
     return stats;
 }
 
 void DeviceCounters::Reset() {
     for (std::atomic<uint64_t>* counter :
          {&streamsCreated, &streamsDestroyed, &requestsIssued, &buffersFetched, &fetchesNotReady,
-          &buffersPlayed, &samplesPlayed, &silentSamples, &starvedPeriods}) {
+          &buffersPlayed, &samplesPlayed, &silentSamples, &starvedPeriods, &clockPeriods}) {
         counter->store(0, std::memory_order_relaxed);
     }
 }

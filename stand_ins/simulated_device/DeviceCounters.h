@@ -21,6 +21,7 @@ public:
     std::atomic<uint64_t> samplesPlayed{0};
     std::atomic<uint64_t> silentSamples{0};
     std::atomic<uint64_t> starvedPeriods{0};
+    std::atomic<uint64_t> clockPeriods{0};
 
     ZVSimDeviceStats Snapshot() const;
     void Reset();

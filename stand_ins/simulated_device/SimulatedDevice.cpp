@@ -53,6 +53,16 @@ void SimulatedDevice::ReadEnvironment() {
                          speed, kMinimumSpeedFactor, kMaximumSpeedFactor);
         }
     }
+    if (const char* drift = std::getenv("ZV_SIM_DRIFT_PPM"); drift != nullptr && *drift != '\0') {
+        char* end = nullptr;
+        const double ppm = std::strtod(drift, &end);
+        if (end != drift && *end == '\0' && std::fabs(ppm) <= kMaximumDriftPpm) {
+            SetClockDriftPpm(ppm);
+        } else {
+            std::fprintf(stderr, "simulated device: ignoring ZV_SIM_DRIFT_PPM=%s (use %g to %g)\n",
+                         drift, -kMaximumDriftPpm, kMaximumDriftPpm);
+        }
+    }
     if (const char* buffers = std::getenv("ZV_SIM_BUFFERS");
         buffers != nullptr && *buffers != '\0') {
         char* end = nullptr;
@@ -180,6 +190,12 @@ ZVResult SimulatedDevice::ReleaseOutputBuffer(ZVSoundHandle handle) {
 void SimulatedDevice::SetSpeedFactor(double factor) {
     if (std::isfinite(factor) && factor >= kMinimumSpeedFactor && factor <= kMaximumSpeedFactor) {
         speedFactor.store(factor, std::memory_order_relaxed);
+    }
+}
+
+void SimulatedDevice::SetClockDriftPpm(double ppm) {
+    if (std::isfinite(ppm) && std::fabs(ppm) <= kMaximumDriftPpm) {
+        driftPpm.store(ppm, std::memory_order_relaxed);
     }
 }
 

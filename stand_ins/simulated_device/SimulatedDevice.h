@@ -31,7 +31,9 @@ public:
     static constexpr uint32_t kDefaultBuffersInFlight = 3;
     static constexpr uint32_t kMaximumBuffersInFlight = 16;
 
-    // Reads ZV_SIM_WAV, ZV_SIM_SPEED and ZV_SIM_BUFFERS.
+    static constexpr double kMaximumDriftPpm = 500000.0;
+
+    // Reads ZV_SIM_WAV, ZV_SIM_SPEED, ZV_SIM_DRIFT_PPM and ZV_SIM_BUFFERS.
     SimulatedDevice();
     // Stops and frees every stream still open, then completes the recording.
     ~SimulatedDevice();
@@ -55,6 +57,8 @@ public:
 
     double SpeedFactor() const { return speedFactor.load(std::memory_order_relaxed); }
     void SetSpeedFactor(double factor);
+    double ClockDriftPpm() const { return driftPpm.load(std::memory_order_relaxed); }
+    void SetClockDriftPpm(double ppm);
     void SetBuffersInFlight(uint32_t count);
     void SetPlaybackTap(ZVSimPlaybackTap tap, void* context);
 
@@ -72,6 +76,7 @@ private:
     WavRecorder recorder;
 
     std::atomic<double> speedFactor{1.0};
+    std::atomic<double> driftPpm{0.0};
     std::atomic<uint32_t> buffersInFlight{kDefaultBuffersInFlight};
     std::atomic<ZVSoundHandle> nextHandle{1};
 

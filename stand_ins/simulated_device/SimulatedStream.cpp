@@ -2,6 +2,7 @@
 
 #include "SimulatedDevice.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 
@@ -157,7 +158,17 @@ void SimulatedStream::Run() {
     using Clock = std::chrono::steady_clock;
     clockThreadStream = this;
 
-    Clock::time_point deadline = Clock::now();
+    // Deadlines are whole periods counted from an origin, so neither late
+    // wake-ups nor rounding add up to drift. A change of speed or drift starts
+    // a new origin at the last deadline.
+    Clock::time_point origin = Clock::now();
+    double period = PeriodSeconds();
+    uint64_t periods = 0;
+    const auto deadlineOf = [&](uint64_t count) {
+        return origin + std::chrono::duration_cast<Clock::duration>(
+                            std::chrono::duration<double>(period * static_cast<double>(count)));
+    };
+
     std::unique_lock<std::mutex> lock(stateMutex);
     while (!stopRequested) {
         lock.unlock();
@@ -165,25 +176,38 @@ void SimulatedStream::Run() {
         callback(handle, context);
         lock.lock();
 
-        // Deadlines advance by whole periods, so late wake-ups do not add up to drift.
-        const auto period = std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(PeriodSeconds()));
-        deadline += period;
-        const Clock::time_point now = Clock::now();
-        if (now - deadline > period) {
-            // After a stall (a slow callback, a paused process) start afresh
-            // rather than firing the missed periods back to back.
-            deadline = now;
-        }
-        if (stopSignal.wait_until(lock, deadline, [this] { return stopRequested; })) {
+        ++periods;
+        if (stopSignal.wait_until(lock, deadlineOf(periods), [this] { return stopRequested; })) {
             break;
         }
         PlayQueuedBufferLocked();
+        // The clock keeps time through a stall (a slow callback, a busy
+        // machine): periods that went by meanwhile play what is queued or
+        // starve, as a real device's would, with no request of their own.
+        // Counted, not looped over, so that a process paused for hours at a
+        // high speed catches up at once.
+        const double behind = std::chrono::duration<double>(Clock::now() - origin).count() / period;
+        if (const auto due = static_cast<uint64_t>(behind); due > periods) {
+            const uint64_t missed = due - periods;
+            periods = due;
+            const uint64_t played = std::min<uint64_t>(missed, queueSize);
+            for (uint64_t i = 0; i < played; ++i) {
+                PlayQueuedBufferLocked();
+            }
+            DeviceCounters::Increment(device.Counters().starvedPeriods, missed - played);
+            DeviceCounters::Increment(device.Counters().clockPeriods, missed - played);
+        }
+        if (const double current = PeriodSeconds(); current != period) {
+            origin = deadlineOf(periods);
+            period = current;
+            periods = 0;
+        }
     }
     clockThreadStream = nullptr;
 }
 
 void SimulatedStream::PlayQueuedBufferLocked() {
+    DeviceCounters::Increment(device.Counters().clockPeriods);
     if (queueSize == 0) {
         DeviceCounters::Increment(device.Counters().starvedPeriods);
         return;
@@ -199,8 +223,9 @@ int16_t* SimulatedStream::BufferData(uint32_t index) {
 }
 
 double SimulatedStream::PeriodSeconds() const {
+    // A device clock that runs fast (positive drift) asks for buffers sooner.
     return static_cast<double>(framesPerBuffer) / static_cast<double>(format.sampleRate) /
-           device.SpeedFactor();
+           device.SpeedFactor() / (1.0 + device.ClockDriftPpm() * 1e-6);
 }
 
 } // namespace zvsim

@@ -5,6 +5,7 @@
 // (read once, when the library loads):
 //   ZV_SIM_WAV     path of a 16-bit PCM WAV file recording every released buffer
 //   ZV_SIM_SPEED   device clock speed factor (default 1.0 = real time)
+//   ZV_SIM_DRIFT_PPM device clock drift against the host's clock in ppm (default 0)
 //   ZV_SIM_BUFFERS buffers in flight per stream (default 3)
 #pragma once
 
@@ -37,13 +38,14 @@ constexpr ZVResult kSimResultInjectedFailure = static_cast<ZVResult>(0x9E1100FFu
 struct ZVSimDeviceStats {
     uint64_t streamsCreated;
     uint64_t streamsDestroyed;
-    uint64_t requestsIssued;   // callbacks made to ask for a buffer
-    uint64_t buffersFetched;   // successful ZVAudioGetOutputBuffer calls
-    uint64_t fetchesNotReady;  // fetches answered with kResultBufferNotReady
-    uint64_t buffersPlayed;    // released buffers ("played")
-    uint64_t samplesPlayed;    // samples in released buffers
-    uint64_t silentSamples;    // zero samples among them
-    uint64_t starvedPeriods;   // device periods that found no released buffer to play
+    uint64_t requestsIssued;  // callbacks made to ask for a buffer
+    uint64_t buffersFetched;  // successful ZVAudioGetOutputBuffer calls
+    uint64_t fetchesNotReady; // fetches answered with kResultBufferNotReady
+    uint64_t buffersPlayed;   // released buffers ("played")
+    uint64_t samplesPlayed;   // samples in released buffers
+    uint64_t silentSamples;   // zero samples among them
+    uint64_t starvedPeriods;  // device periods that found no released buffer to play
+    uint64_t clockPeriods;    // device periods elapsed on the clocks of all streams
 };
 
 typedef void (*ZVSimPlaybackTap)(ZVSoundHandle handle, const int16_t* samples, uint32_t count,
@@ -54,6 +56,12 @@ ZV_SDK_API void ZVSimResetDeviceStats();
 
 // Device clock speed: 1.0 is real time, 50.0 runs fifty periods in the time of one.
 ZV_SDK_API void ZVSimSetSpeedFactor(double factor);
+
+// Device clock drift in parts per million against the clock that paces the
+// caller (the speed factor applies to both): +100 runs the device 100 ppm fast,
+// so it asks for buffers that much sooner. Takes effect from the next period;
+// values outside -500000 to +500000 are ignored.
+ZV_SDK_API void ZVSimSetClockDriftPpm(double ppm);
 
 // Buffers in flight per stream, for streams created afterwards (1 to 16).
 ZV_SDK_API void ZVSimSetBuffersInFlight(uint32_t count);

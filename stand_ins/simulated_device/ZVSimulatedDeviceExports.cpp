@@ -89,6 +89,10 @@ void ZVSimSetSpeedFactor(double factor) {
     device.SetSpeedFactor(factor);
 }
 
+void ZVSimSetClockDriftPpm(double ppm) {
+    device.SetClockDriftPpm(ppm);
+}
+
 void ZVSimSetBuffersInFlight(uint32_t count) {
     device.SetBuffersInFlight(count);
 }

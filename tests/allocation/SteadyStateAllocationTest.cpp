@@ -83,42 +83,70 @@ TEST(AllocationCounterTest, ArmedFailureRefusesOnlyLargerRequests) {
 // its first buffer, neither the intake nor the request path may touch the heap:
 // both run on audio threads.
 TEST_F(ExportedOutputTest, IntakeAndRequestsOnOneThreadAllocateNothing) {
-    ASSERT_TRUE(CreateAudioOutput());
-    ASSERT_TRUE(OpenStream());
-    const ZVSoundHandle handle = platform().LastCreatedHandle();
-    std::vector<float> block = Block(kBlockSamples);
+    // Latency control off and on: on, the loop also runs the resampler, the
+    // lead-in after each empty ring and the cut after each burst.
+    for (const uint32_t target : {0u, 40u}) {
+        SCOPED_TRACE(target);
+        ASSERT_TRUE(CreateAudioOutput());
+        ASSERT_TRUE(SetAudioOutputLatencyTarget(target));
+        ASSERT_TRUE(OpenStream());
+        const ZVSoundHandle handle = platform().LastCreatedHandle();
+        std::vector<float> block = Block(kBlockSamples);
 
-    // The first block grows the scratch buffer: the counter sees it.
-    uint64_t before = AllocationCounter::Count();
-    ASSERT_TRUE(Push(block, kBlockSamples));
-    EXPECT_GT(AllocationCounter::Count() - before, 0u) << "the counter misses the first block";
+        // The first block grows the scratch buffer: the counter sees it.
+        uint64_t before = AllocationCounter::Count();
+        ASSERT_TRUE(Push(block, kBlockSamples));
+        EXPECT_GT(AllocationCounter::Count() - before, 0u) << "the counter misses the first block";
 
-    // Warm both request paths once: a fill from the ring, and a request left
-    // pending on an empty ring that the next block answers.
-    platform().RaiseRequest(handle);
-    platform().RaiseRequest(handle);
-    ASSERT_TRUE(Push(block, kBlockSamples));
-    platform().SetQuiet(true);
-    const ZVAudioOutputStats start = Stats();
-
-    before = AllocationCounter::Count();
-    for (int i = 0; i < kIterations; ++i) {
-        // Smaller blocks reuse the scratch buffer too.
-        Push(block, i % 3 == 0 ? kBlockSamples / 2 : kBlockSamples);
+        // Warm both request paths once: a fill from the ring, and a request left
+        // pending on an empty ring that the next block answers.
         platform().RaiseRequest(handle);
-        platform().RaiseRequest(handle); // often finds the ring empty
-        ZVAudioOutputStats stats{};
-        GetAudioOutputStats(&stats);
-    }
-    const uint64_t allocations = AllocationCounter::Count() - before;
-    EXPECT_EQ(allocations, 0u);
+        platform().RaiseRequest(handle);
+        ASSERT_TRUE(Push(block, kBlockSamples));
+        platform().SetQuiet(true);
+        const ZVAudioOutputStats start = Stats();
+        ZVAudioOutputLatencyStats latencyStart{};
+        ASSERT_TRUE(GetAudioOutputLatencyStats(&latencyStart));
 
-    // The loop really went through the fill, the deferral and the intake's fill.
-    const ZVAudioOutputStats end = Stats();
-    EXPECT_GE(end.buffersFilled - start.buffersFilled, uint64_t{kIterations});
-    EXPECT_GT(end.requestsDeferred - start.requestsDeferred, 0u);
-    EXPECT_GT(end.samplesDelivered - start.samplesDelivered, 0u);
-    EXPECT_TRUE(platform().Logs().empty());
+        before = AllocationCounter::Count();
+        for (int i = 0; i < kIterations; ++i) {
+            // Smaller blocks reuse the scratch buffer too.
+            Push(block, i % 3 == 0 ? kBlockSamples / 2 : kBlockSamples);
+            platform().RaiseRequest(handle);
+            platform().RaiseRequest(handle); // often finds the ring empty
+            ZVAudioOutputStats stats{};
+            GetAudioOutputStats(&stats);
+            ZVAudioOutputLatencyStats latency{};
+            GetAudioOutputLatencyStats(&latency);
+            if (target != 0 && i % 500 == 0) {
+                // A burst far above the target, then the ring run dry.
+                for (int burst = 0; burst < 30; ++burst) {
+                    Push(block, kBlockSamples);
+                }
+                for (int request = 0; request < 60; ++request) {
+                    platform().RaiseRequest(handle);
+                }
+            }
+        }
+        const uint64_t allocations = AllocationCounter::Count() - before;
+        EXPECT_EQ(allocations, 0u);
+
+        // The loop really went through the fill, the deferral and the intake's fill.
+        const ZVAudioOutputStats end = Stats();
+        EXPECT_GE(end.buffersFilled - start.buffersFilled, uint64_t{kIterations});
+        EXPECT_GT(end.requestsDeferred - start.requestsDeferred, 0u);
+        EXPECT_GT(end.samplesDelivered - start.samplesDelivered, 0u);
+        EXPECT_TRUE(platform().Logs().empty());
+        if (target != 0) {
+            ZVAudioOutputLatencyStats latencyEnd{};
+            ASSERT_TRUE(GetAudioOutputLatencyStats(&latencyEnd));
+            EXPECT_GT(latencyEnd.samplesInserted, latencyStart.samplesInserted);
+            EXPECT_GT(latencyEnd.samplesRemoved, latencyStart.samplesRemoved);
+        }
+        ASSERT_TRUE(DestroyAudioOutput());
+        platform().Reset();
+        platform().SetBufferBytes(kBufferBytes);
+    }
 }
 
 TEST_F(ExportedOutputTest, RequestsFromAnotherThreadDuringIntakeAllocateNothing) {

@@ -17,6 +17,7 @@ namespace ZVAudio.Output.Tests
         public ulong samplesPlayed;
         public ulong silentSamples;
         public ulong starvedPeriods;
+        public ulong clockPeriods;
     }
 
     // Control interface of the simulated device, which the plug-in loads as its

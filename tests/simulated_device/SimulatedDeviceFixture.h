@@ -28,6 +28,7 @@ protected:
     void SetUp() override {
         ZVSimClearFailures();
         ZVSimSetSpeedFactor(kSpeed);
+        ZVSimSetClockDriftPpm(0.0);
         ZVSimSetBuffersInFlight(3);
         ZVSimSetPlaybackTap(nullptr, nullptr);
         ZVSimSetRecordingPath(nullptr);

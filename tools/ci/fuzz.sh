@@ -7,14 +7,14 @@
 #   FUZZ_SECONDS=3600 tools/ci/fuzz.sh   a longer run: one hour per target
 #
 # Environment: FUZZ_SECONDS (default 30), FUZZ_WORK (default a fresh temp dir; the
-# corpora grown there are kept), FUZZ_TARGETS (default "ring converter plugin"),
+# corpora grown there are kept), FUZZ_TARGETS (default "ring converter plugin steering"),
 # FUZZ_BUILD_DIR (default build/fuzz, the preset's), FUZZ_SKIP_INSTALL=1 to skip the
 # apt step.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 seconds="${FUZZ_SECONDS:-30}"
-targets="${FUZZ_TARGETS:-ring converter plugin}"
+targets="${FUZZ_TARGETS:-ring converter plugin steering}"
 work="${FUZZ_WORK:-$(mktemp -d /tmp/zv-fuzz.XXXXXX)}"
 build="${FUZZ_BUILD_DIR:-$root/build/fuzz}"
 

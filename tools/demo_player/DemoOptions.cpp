@@ -66,6 +66,10 @@ bool DemoOptions::Parse(int argc, char** argv, DemoOptions& options, std::string
             valid = ParseCount(value, 1, 60, options.bufferSeconds);
         } else if (argument == "--device-buffer") {
             valid = ParseCount(value, 0, 65536, options.deviceBufferFrames);
+        } else if (argument == "--latency-target") {
+            valid = ParseCount(value, 0, 10000, options.latencyTargetMs);
+        } else if (argument == "--drift-ppm") {
+            valid = ParseNumber(value, -100000.0, 100000.0, options.driftPpm);
         } else {
             error = "unknown option " + argument;
             return false;
@@ -95,6 +99,9 @@ std::string DemoOptions::Usage(const char* program) {
            "  --buffer-seconds N   ring length in seconds (1 to 60, default 1)\n"
            "  --device-buffer N    platform buffer size in frames (0 = device default,\n"
            "                       default 1024)\n"
+           "  --latency-target MS  steer the queue to MS milliseconds (0 = off, the default)\n"
+           "  --drift-ppm PPM      run the device clock PPM parts per million faster (+) or\n"
+           "                       slower (-) than the engine's (-100000 to 100000, default 0)\n"
            "  --help               show this text\n";
 }
 

@@ -14,6 +14,8 @@ struct DemoOptions {
     double speed = 1.0;                 // device clock (and engine pace) factor
     uint32_t bufferSeconds = 1;         // ring length handed to CreateOutputBuffer
     uint32_t deviceBufferFrames = 1024; // platform buffer size; 0 = the device's default
+    uint32_t latencyTargetMs = 0;       // 0 = latency control off
+    double driftPpm = 0.0;              // device clock against the engine's
     bool help = false;
 
     // Fills `options` from argv. False with `error` set on a bad command line.

@@ -29,7 +29,9 @@ bool PluginLibrary::Load(const std::string& path) {
                        Bind(library, kExportNames[3], exports.onUnityAudio) &&
                        Bind(library, kExportNames[4], exports.getAudioOutputStats) &&
                        Bind(library, kExportNames[5], exports.unityPluginLoad) &&
-                       Bind(library, kExportNames[6], exports.unityPluginUnload);
+                       Bind(library, kExportNames[6], exports.unityPluginUnload) &&
+                       Bind(library, kExportNames[7], exports.setAudioOutputLatencyTarget) &&
+                       Bind(library, kExportNames[8], exports.getAudioOutputLatencyStats);
     if (!bound) {
         error = library.Error() + " in " + path;
         exports = PluginExports{};

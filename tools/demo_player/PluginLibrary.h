@@ -1,4 +1,4 @@
-// The plug-in loaded by path with its seven exports resolved by name, exactly
+// The plug-in loaded by path with its nine exports resolved by name, exactly
 // as the engine binds it. Nothing here links against the plug-in.
 #pragma once
 
@@ -19,14 +19,17 @@ struct PluginExports {
     decltype(&::GetAudioOutputStats) getAudioOutputStats = nullptr;
     decltype(&::UnityPluginLoad) unityPluginLoad = nullptr;
     decltype(&::UnityPluginUnload) unityPluginUnload = nullptr;
+    decltype(&::SetAudioOutputLatencyTarget) setAudioOutputLatencyTarget = nullptr;
+    decltype(&::GetAudioOutputLatencyStats) getAudioOutputLatencyStats = nullptr;
 };
 
 class PluginLibrary {
 public:
     // The names the host resolves, in the order of PluginExports.
     static constexpr const char* kExportNames[] = {
-        "CreateAudioOutput",   "CreateOutputBuffer", "DestroyAudioOutput", "OnUnityAudio",
-        "GetAudioOutputStats", "UnityPluginLoad",    "UnityPluginUnload"};
+        "CreateAudioOutput", "CreateOutputBuffer",          "DestroyAudioOutput",
+        "OnUnityAudio",      "GetAudioOutputStats",         "UnityPluginLoad",
+        "UnityPluginUnload", "SetAudioOutputLatencyTarget", "GetAudioOutputLatencyStats"};
 
     PluginLibrary() = default;
     ~PluginLibrary();

@@ -2,6 +2,7 @@
 // simulated device, the way the engine drives it, and reports what happened.
 #include "DemoOptions.h"
 #include "EngineAudioThread.h"
+#include "LatencyTimeline.h"
 #include "PluginLibrary.h"
 #include "ProgressBar.h"
 #include "SharedLibrary.h"
@@ -153,10 +154,14 @@ int Run(const DemoOptions& options) {
     std::printf("Input:    %s\n", programme.description.c_str());
     std::printf("          %.2f s, %u channel(s), %u Hz\n", programme.Seconds(), programme.channels,
                 programme.sampleRate);
-    std::printf("Device:   buffer %u frames, clock x%g, ring %u s\n", options.deviceBufferFrames,
-                options.speed, options.bufferSeconds);
+    std::printf("Device:   buffer %u frames, clock x%g, drift %+g ppm, ring %u s\n",
+                options.deviceBufferFrames, options.speed, options.driftPpm, options.bufferSeconds);
+    if (options.latencyTargetMs != 0) {
+        std::printf("Latency:  control on, target %u ms\n", options.latencyTargetMs);
+    }
 
     ZVSimSetSpeedFactor(options.speed);
+    ZVSimSetClockDriftPpm(options.driftPpm);
     ZVSimResetDeviceStats();
     ZVSimSetRecordingPath(outputPath.c_str());
 
@@ -164,6 +169,8 @@ int Run(const DemoOptions& options) {
         std::fprintf(stderr, "error: CreateAudioOutput refused (an instance exists already)\n");
         return kExitFailure;
     }
+    // Before the stream opens, so the target applies from its first block.
+    exports.setAudioOutputLatencyTarget(options.latencyTargetMs);
     exports.createOutputBuffer(options.deviceBufferFrames, programme.channels, programme.sampleRate,
                                0, 0, 0.0f, options.bufferSeconds);
     ZVAudioOutputStats stats{};
@@ -177,23 +184,33 @@ int Run(const DemoOptions& options) {
     EngineAudioThread engine(exports, programme.samples, programme.channels, programme.sampleRate,
                              options.speed);
     ProgressBar progress(programme.Seconds());
-    const auto detail = [&engine, &programme] {
-        char text[48];
-        std::snprintf(text, sizeof text, "queue %6.1f ms",
-                      Milliseconds(static_cast<double>(engine.LastQueuedSamples()), programme));
-        return std::string(text);
-    };
+    LatencyTimeline timeline(programme.Seconds(), 10);
+    ZVAudioOutputLatencyStats latency{};
     const auto pushedSeconds = [&engine, &programme] {
         return static_cast<double>(engine.FramesPushed()) / programme.sampleRate;
+    };
+    const auto sample = [&] {
+        exports.getAudioOutputLatencyStats(&latency);
+        const double queueMs =
+            Milliseconds(static_cast<double>(engine.LastQueuedSamples()), programme);
+        timeline.Sample(pushedSeconds(), queueMs, latency.depthMilliseconds, latency.correctionPpm);
+        char text[64];
+        if (options.latencyTargetMs != 0) {
+            std::snprintf(text, sizeof text, "depth %6.1f ms %+6.0f ppm", latency.depthMilliseconds,
+                          latency.correctionPpm);
+        } else {
+            std::snprintf(text, sizeof text, "queue %6.1f ms", queueMs);
+        }
+        return std::string(text);
     };
 
     engine.Start();
     while (!engine.Finished()) {
-        progress.Update(pushedSeconds(), detail());
+        progress.Update(pushedSeconds(), sample());
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     engine.Join();
-    progress.Finish(pushedSeconds(), detail());
+    progress.Finish(pushedSeconds(), sample());
 
     exports.getAudioOutputStats(&stats);
     const bool drained = !engine.Failed() && Drain(exports, programme, options.speed, stats);
@@ -204,6 +221,15 @@ int Run(const DemoOptions& options) {
     ZVSimDeviceStats device{};
     ZVSimGetDeviceStats(&device);
     PrintReport(stats, device, engine.Depth(), programme);
+    timeline.Print(options.latencyTargetMs != 0);
+    if (options.latencyTargetMs != 0) {
+        std::printf("  host samples %llu, handed to the ring %llu, removed at once %llu, "
+                    "silence inserted %llu\n",
+                    static_cast<unsigned long long>(latency.hostSamples),
+                    static_cast<unsigned long long>(latency.ringSamples),
+                    static_cast<unsigned long long>(latency.samplesRemoved),
+                    static_cast<unsigned long long>(latency.samplesInserted));
+    }
 
     bool ok = true;
     const bool balanced =

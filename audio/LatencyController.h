@@ -1,0 +1,41 @@
+#pragma once
+
+namespace zvaudio {
+
+// Proportional-integral loop from the queue depth's error to a rate correction.
+// The ring integrates the rate mismatch (depth' = correction - drift), so a PI
+// loop gives a second-order system; the gains place both poles at
+// kNaturalFrequency (critically damped): an unknown constant drift is learnt
+// by the integral with no lasting error, and a 300 ppm drift step costs at most
+// drift / (kNaturalFrequency * e), about 1.1 ms of depth. The integral is held
+// within the correction bound so that it never winds up past what it may apply.
+class LatencyController {
+public:
+    // Radians per second of audio: a time constant of 10 s, slow enough that the
+    // correction moves far below audibility, fast enough to settle in well under
+    // a minute.
+    static constexpr double kNaturalFrequency = 0.1;
+    static constexpr double kProportionalGain = 2.0 * kNaturalFrequency;           // 1/s
+    static constexpr double kIntegralGain = kNaturalFrequency * kNaturalFrequency; // 1/s^2
+
+    // maxCorrection bounds the result (a fraction, e.g. 1e-3 for 1000 ppm).
+    explicit LatencyController(double maxCorrection);
+
+    void Reset();
+
+    // errorSeconds: smoothed depth minus target; elapsedSeconds: audio time
+    // since the last update; holdIntegral keeps the integral as it is (while
+    // something else removes a large error). Returns the correction to apply
+    // (output samples per input sample minus 1): negative while the queue is
+    // too deep.
+    double Update(double errorSeconds, double elapsedSeconds, bool holdIntegral = false);
+
+    double Correction() const { return correction; }
+
+private:
+    double maxCorrection;
+    double integral = 0.0; // error seconds x seconds
+    double correction = 0.0;
+};
+
+} // namespace zvaudio
