@@ -105,23 +105,24 @@ void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
     libraryReference.StreamCreated();
 
     // Allocated before streamMutex is taken, so that zero-filling a large ring
-    // never stalls the platform's thread. If it fails, no half-open stream is
-    // left behind.
+    // never stalls the platform's thread. If either fails, no half-open stream
+    // is left behind.
     std::unique_ptr<SampleRingBuffer> newRing;
+    std::unique_ptr<LatencySteering> newSteering;
     try {
         newRing = std::make_unique<SampleRingBuffer>(static_cast<uint32_t>(ringSamples));
+        newSteering =
+            MakeSteering(latencyTargetMilliseconds, channelCount, sampleRate, newRing->Capacity());
     } catch (const std::bad_alloc&) {
         char text[160];
-        std::snprintf(text, sizeof text, "out of memory for a ring of %" PRIu64 " samples",
-                      ringSamples);
+        std::snprintf(text, sizeof text, "out of memory for %sa ring of %" PRIu64 " samples",
+                      newRing ? "latency control of " : "", ringSamples);
         LogFailure("CreateOutputBuffer", text);
         StopAndDestroy(handle);
         return;
     }
-
     streamChannelCount = channelCount;
     streamSampleRate = sampleRate;
-    std::unique_ptr<LatencySteering> newSteering = MakeSteering(newRing->Capacity());
 
     std::lock_guard<std::mutex> lock(streamMutex);
     soundHandle = handle;
@@ -280,35 +281,41 @@ void AudioOutput::SetLatencyTarget(uint32_t milliseconds) {
     if (milliseconds == latencyTargetMilliseconds) {
         return;
     }
-    latencyTargetMilliseconds = milliseconds;
     if (soundHandle == kInvalidSoundHandle) {
+        latencyTargetMilliseconds = milliseconds;
         return; // applied when the next stream opens
     }
+    bool hasRing = false;
     uint32_t capacity = 0;
     {
         std::lock_guard<std::mutex> lock(streamMutex);
-        if (!ring) {
-            return;
-        }
-        capacity = ring->Capacity();
+        hasRing = ring != nullptr;
+        capacity = hasRing ? ring->Capacity() : 0;
     }
-    // Built outside the lock; the old one is freed outside it too.
-    std::unique_ptr<LatencySteering> replacement = MakeSteering(capacity);
+    // Built outside the lock; the old one is freed outside it too. If it
+    // cannot be built, the target and the stream's steering stay as they were.
+    std::unique_ptr<LatencySteering> replacement =
+        hasRing ? MakeSteering(milliseconds, streamChannelCount, streamSampleRate, capacity)
+                : nullptr;
+    latencyTargetMilliseconds = milliseconds;
     {
         std::lock_guard<std::mutex> lock(streamMutex);
         steering.swap(replacement);
     }
 }
 
-std::unique_ptr<LatencySteering> AudioOutput::MakeSteering(uint32_t ringCapacity) const {
-    if (latencyTargetMilliseconds == 0 || streamChannelCount == 0 || streamSampleRate == 0) {
+std::unique_ptr<LatencySteering> AudioOutput::MakeSteering(uint32_t milliseconds,
+                                                           uint32_t channelCount,
+                                                           uint32_t sampleRate,
+                                                           uint32_t ringCapacity) {
+    if (milliseconds == 0 || channelCount == 0 || sampleRate == 0) {
         return nullptr;
     }
     // A target longer than the ring is limited to it, in whole frames.
-    const uint64_t frames = uint64_t{streamSampleRate} * latencyTargetMilliseconds / 1000;
-    const uint64_t wanted = std::min<uint64_t>(frames * streamChannelCount, ringCapacity);
-    const auto target = static_cast<uint32_t>(wanted / streamChannelCount * streamChannelCount);
-    return std::make_unique<LatencySteering>(streamChannelCount, streamSampleRate, target);
+    const uint64_t frames = uint64_t{sampleRate} * milliseconds / 1000;
+    const uint64_t wanted = std::min<uint64_t>(frames * channelCount, ringCapacity);
+    const auto target = static_cast<uint32_t>(wanted / channelCount * channelCount);
+    return std::make_unique<LatencySteering>(channelCount, sampleRate, target);
 }
 
 ZVAudioOutputLatencyStats AudioOutput::GetLatencyStats() const {

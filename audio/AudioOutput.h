@@ -70,9 +70,11 @@ private:
     // Requires streamMutex held and ring non-null.
     bool FillOutputBuffer();
 
-    // A steering for the current stream at the current target, or null when
-    // control is off or no stream is open. Allocates; host calls only.
-    std::unique_ptr<LatencySteering> MakeSteering(uint32_t ringCapacity) const;
+    // A steering for a stream of this format at this target, or null when
+    // control is off. Allocates; host calls only.
+    static std::unique_ptr<LatencySteering> MakeSteering(uint32_t milliseconds,
+                                                         uint32_t channelCount, uint32_t sampleRate,
+                                                         uint32_t ringCapacity);
 
     CacheLineSamples convertBuffer;
     std::unique_ptr<SampleRingBuffer> ring;

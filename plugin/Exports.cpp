@@ -54,7 +54,8 @@ bool CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount, uint32_t sam
             instance.pointer->CreateOutputBuffer(bufferSize, channelCount, sampleRate, ignoredA,
                                                  ignoredB, formatHint, bufferSeconds);
         } catch (...) {
-            zvaudio::LogFailure("CreateOutputBuffer", "unexpected failure while opening the stream");
+            zvaudio::LogFailure("CreateOutputBuffer",
+                                "unexpected failure while opening the stream");
         }
         return true;
     } catch (...) {
@@ -114,7 +115,12 @@ bool SetAudioOutputLatencyTarget(uint32_t milliseconds) {
         if (!instance.pointer) {
             return false;
         }
-        instance.pointer->SetLatencyTarget(milliseconds);
+        try {
+            instance.pointer->SetLatencyTarget(milliseconds);
+        } catch (const std::bad_alloc&) {
+            // The stream keeps the target and the steering it had.
+            zvaudio::LogFailure("SetAudioOutputLatencyTarget", "out of memory for latency control");
+        }
         return true;
     } catch (...) {
         return false;

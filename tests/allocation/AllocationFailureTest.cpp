@@ -89,6 +89,37 @@ TEST_F(ExportedOutputTest, FailedRingAllocationStillReleasesThePreviousStreamFir
     EXPECT_EQ(platform().Logs().size(), 1u);
 }
 
+TEST_F(ExportedOutputTest, LatencyControlThatCannotBeAllocatedLeavesNoStreamOrTargetBehind) {
+    // A mono ring of 4000 samples fits under the limit; latency control's
+    // filter tables do not.
+    constexpr size_t kAboveSmallRing = 16 * 1024;
+    const auto openSmall = [] { return CreateOutputBuffer(kBufferBytes, 1, 4000, 0, 0, 0.0f, 1); };
+    ASSERT_TRUE(CreateAudioOutput());
+    ASSERT_TRUE(SetAudioOutputLatencyTarget(40));
+
+    AllocationCounter::FailAbove(kAboveSmallRing);
+    EXPECT_TRUE(openSmall());
+    AllocationCounter::StopFailing();
+    const std::vector<FakeCall> closed = {FakeCall::GetBufferedOutputDefaults,
+                                          FakeCall::CreateSoundWithBufferedOutput,
+                                          FakeCall::StopSound, FakeCall::DestroySound};
+    EXPECT_EQ(platform().CallKinds(), closed) << "the new stream is closed, never started";
+    EXPECT_EQ(zvaudio::soundHandle, kInvalidSoundHandle);
+    EXPECT_EQ(platform().Logs().size(), 1u);
+
+    // On an open stream a new target that cannot be built leaves the old one.
+    platform().Reset();
+    ASSERT_TRUE(openSmall());
+    AllocationCounter::FailAbove(kAboveSmallRing);
+    EXPECT_TRUE(SetAudioOutputLatencyTarget(80));
+    AllocationCounter::StopFailing();
+    ZVAudioOutputLatencyStats latency{};
+    ASSERT_TRUE(GetAudioOutputLatencyStats(&latency));
+    EXPECT_EQ(latency.targetMilliseconds, 40u);
+    EXPECT_EQ(latency.targetSamples, 160u);
+    EXPECT_EQ(platform().Logs().size(), 1u);
+}
+
 TEST_F(ExportedOutputTest, FailedInstanceAllocationLeavesNoInstance) {
     AllocationCounter::FailAbove(sizeof(zvaudio::AudioOutput) - 1);
     EXPECT_FALSE(CreateAudioOutput());
