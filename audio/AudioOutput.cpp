@@ -219,16 +219,13 @@ void AudioOutput::OnBufferRequested(ZVSoundHandle handle) {
     if (handle != soundHandle || !ring) {
         return; // a stream that is no longer current, or not yet in place
     }
+    if (steering) {
+        steering->OnRequestLocked(); // whether or not the ring can serve it
+    }
     if (ring->Available() == 0) {
         bufferRequested.exchange(true);
         ++stats.requestsDeferred;
-        if (steering) {
-            steering->OnRequestLocked();
-        }
         return;
-    }
-    if (steering) {
-        steering->OnRequestLocked();
     }
     if (bufferRequested.load()) {
         bufferRequested.exchange(false);
