@@ -1,11 +1,11 @@
 #include "Scenario.h"
 
 #include "AudioOutput.h"
+#include "SineFit.h"
 #include "SteeringClock.h"
 #include "VirtualDevice.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 namespace zvscenario {
@@ -150,86 +150,6 @@ double WorstMinuteDeviation(const std::vector<double>& series, double target, si
     return worst;
 }
 
-namespace {
-
-// Solves the 4x4 system in place (Gaussian elimination with pivoting).
-std::array<double, 4> Solve(std::array<std::array<double, 5>, 4> m) {
-    for (size_t col = 0; col < 4; ++col) {
-        size_t pivot = col;
-        for (size_t row = col + 1; row < 4; ++row) {
-            if (std::fabs(m[row][col]) > std::fabs(m[pivot][col])) {
-                pivot = row;
-            }
-        }
-        std::swap(m[col], m[pivot]);
-        for (size_t row = 0; row < 4; ++row) {
-            if (row != col && m[col][col] != 0.0) {
-                const double factor = m[row][col] / m[col][col];
-                for (size_t k = col; k < 5; ++k) {
-                    m[row][k] -= factor * m[col][k];
-                }
-            }
-        }
-    }
-    std::array<double, 4> x{};
-    for (size_t i = 0; i < 4; ++i) {
-        x[i] = m[i][i] != 0.0 ? m[i][4] / m[i][i] : 0.0;
-    }
-    return x;
-}
-
-// Four-parameter least-squares sine fit (amplitudes, offset, frequency);
-// returns signal and residual power.
-std::pair<double, double> FitSine(const std::vector<double>& y, double omega) {
-    double a = 0.0;
-    double b = 0.0;
-    double c = 0.0;
-    for (int iteration = 0; iteration < 8; ++iteration) {
-        std::array<std::array<double, 5>, 4> normal{};
-        for (size_t n = 0; n < y.size(); ++n) {
-            const double t = static_cast<double>(n);
-            const double cs = std::cos(omega * t);
-            const double sn = std::sin(omega * t);
-            const std::array<double, 4> row{cs, sn, 1.0, t * (-a * sn + b * cs)};
-            const double target = iteration == 0 ? y[n] : y[n] - (a * cs + b * sn + c);
-            for (size_t i = 0; i < 4; ++i) {
-                for (size_t j = 0; j < 4; ++j) {
-                    normal[i][j] += row[i] * row[j];
-                }
-                normal[i][4] += row[i] * target;
-            }
-        }
-        if (iteration == 0) {
-            // Three-parameter start: frequency fixed.
-            normal[3] = {0.0, 0.0, 0.0, 1.0, 0.0};
-            for (size_t i = 0; i < 3; ++i) {
-                normal[i][3] = 0.0;
-            }
-            const auto x = Solve(normal);
-            a = x[0];
-            b = x[1];
-            c = x[2];
-        } else {
-            const auto x = Solve(normal);
-            a += x[0];
-            b += x[1];
-            c += x[2];
-            omega += x[3];
-        }
-    }
-    double signal = 0.0;
-    double residual = 0.0;
-    for (size_t n = 0; n < y.size(); ++n) {
-        const double t = static_cast<double>(n);
-        const double fit = a * std::cos(omega * t) + b * std::sin(omega * t) + c;
-        signal += (fit - c) * (fit - c);
-        residual += (y[n] - fit) * (y[n] - fit);
-    }
-    return {signal, residual};
-}
-
-} // namespace
-
 SineQuality MeasureSine(const std::vector<int16_t>& played, double fromSecond, double correction) {
     SineQuality quality;
     const double omega = 2.0 * kPi * kSineHz / kSampleRate / (1.0 + correction);
@@ -241,21 +161,18 @@ SineQuality MeasureSine(const std::vector<int16_t>& played, double fromSecond, d
         quality.largestStep = std::max(quality.largestStep, step);
     }
 
+    // Windows of equal length, so their mean powers add up like the sums.
     constexpr size_t kWindow = kSampleRate / 10;
     double signalSum = 0.0;
     double residualSum = 0.0;
     quality.worstSinadDb = 1e9;
-    std::vector<double> window(kWindow);
     for (size_t start = first; start + kWindow * kChannels <= played.size();
          start += kWindow * kChannels) {
-        for (size_t n = 0; n < kWindow; ++n) {
-            window[n] = played[start + n * kChannels];
-        }
-        const auto [signal, residual] = FitSine(window, omega);
-        signalSum += signal;
-        residualSum += residual;
-        quality.worstSinadDb =
-            std::min(quality.worstSinadDb, 10.0 * std::log10(signal / std::max(residual, 1e-30)));
+        const zvtest::SineFitResult fit =
+            zvtest::FitSine(played.data() + start, kWindow, kChannels, omega / (2.0 * kPi));
+        signalSum += fit.signalPower;
+        residualSum += fit.residualPower;
+        quality.worstSinadDb = std::min(quality.worstSinadDb, fit.sinadDb);
     }
     quality.overallSinadDb = 10.0 * std::log10(signalSum / std::max(residualSum, 1e-30));
     return quality;
