@@ -110,6 +110,13 @@ def main():
     tgz_entries = {f"package/{name}": read(os.path.join(package_dir, name))
                    for name in package_files(package_dir)}
     tgz_entries[f"package/{in_package}"] = read(args.dll)
+    # A read-only package cannot be completed: import settings without their
+    # file would only make the engine warn on every refresh.
+    orphans = [name for name in tgz_entries
+               if name.endswith(".meta") and name[:-len(".meta")] not in tgz_entries
+               and not any(other.startswith(name[:-len(".meta")] + "/") for other in tgz_entries)]
+    if orphans:
+        sys.exit(f"make_release_archives.py: .meta without its asset: {', '.join(sorted(orphans))}")
 
     zip_root = f"ZVAudioOutput-{args.version}-windows-x86_64"
     zip_sources = {

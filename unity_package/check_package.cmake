@@ -2,8 +2,13 @@
 #   cmake -DPACKAGE_DIR=<path>/com.zvaudio.output -P check_package.cmake
 # - every imported file and folder has a .meta with a 32-hex-digit GUID,
 # - no two .meta files share a GUID,
-# - no .meta lacks its asset, except the import settings of the staged DLLs,
-# - the DLLs are enabled for the Editor and Standalone on Windows x86-64 only,
+# - no .meta lacks its asset, except the plug-in's own import settings where
+#   the DLL is not staged (in a repository checkout; the release tarball
+#   carries it): the package never brings settings for a file it does not ship,
+#   which the engine would warn about on every refresh of a read-only package,
+# - the plug-in is enabled for the Editor and Standalone on Windows x86-64
+#   only and is not preloaded: it loads at its first call, after the platform
+#   DLLs it imports, which the user sets to load on startup,
 # - package.json names the package, its version, the engine version it needs
 #   (2021.3, 6000.0, ...) and its dependency; each sample it declares exists,
 #   in a folder the engine does not import,
@@ -14,10 +19,7 @@ if(NOT DEFINED PACKAGE_DIR OR NOT IS_DIRECTORY "${PACKAGE_DIR}")
   message(FATAL_ERROR "PACKAGE_DIR must name the package folder")
 endif()
 
-set(staged_dlls
-  Runtime/Plugins/x86_64/ZVAudioOutput.dll
-  Runtime/Plugins/x86_64/zv_sdk_loader.dll
-  Runtime/Plugins/x86_64/zv_unity_native_logging.dll)
+set(staged_dlls Runtime/Plugins/x86_64/ZVAudioOutput.dll)
 set(failures "")
 
 function(fail text)
@@ -71,7 +73,7 @@ foreach(entry IN LISTS entries)
   endif()
 endforeach()
 
-# Import settings of the native libraries: Windows x86-64 only, loaded at startup.
+# Import settings of the plug-in: Windows x86-64 only, loaded at its first call.
 foreach(dll IN LISTS staged_dlls)
   set(meta_path "${PACKAGE_DIR}/${dll}.meta")
   if(NOT EXISTS "${meta_path}")
@@ -79,8 +81,8 @@ foreach(dll IN LISTS staged_dlls)
     continue()
   endif()
   file(READ "${meta_path}" meta)
-  if(NOT meta MATCHES "PluginImporter:" OR NOT meta MATCHES "\n  isPreloaded: 1\n")
-    fail("${dll}.meta: needs a PluginImporter with isPreloaded: 1")
+  if(NOT meta MATCHES "PluginImporter:" OR NOT meta MATCHES "\n  isPreloaded: 0\n")
+    fail("${dll}.meta: needs a PluginImporter with isPreloaded: 0")
   endif()
   if(NOT meta MATCHES "Editor: Editor\n    second:\n      enabled: 1\n      settings:\n        CPU: x86_64\n        DefaultValueInitialized: true\n        OS: Windows\n")
     fail("${dll}.meta: the Editor must be enabled for Windows x86_64")

@@ -1,14 +1,16 @@
 #!/bin/sh
-# Copies Windows x86-64 DLLs into the package's plug-in folder:
-#   stage_plugin.sh <path>/ZVAudioOutput.dll [<path>/zv_sdk_loader.dll ...]
-# Only the three libraries whose import settings ship with the package are
-# accepted, and each must be a 64-bit PE image.
+# Copies a Windows x86-64 build of the plug-in into the package's plug-in
+# folder, as the release tarball carries it:
+#   stage_plugin.sh <path>/ZVAudioOutput.dll
+# Only the plug-in belongs there (the package ships import settings for no
+# other DLL; the platform DLLs go into a project's Assets/Plugins/x86_64/),
+# and it must be a 64-bit PE image.
 set -eu
 
 dest="$(cd "$(dirname "$0")" && pwd)/com.zvaudio.output/Runtime/Plugins/x86_64"
 
 if [ "$#" -eq 0 ]; then
-    echo "usage: $0 <path-to-ZVAudioOutput.dll> [more DLLs]" >&2
+    echo "usage: $0 <path-to-ZVAudioOutput.dll>" >&2
     exit 2
 fi
 
@@ -21,9 +23,13 @@ read_le() {
 for dll in "$@"; do
     name=$(basename "$dll")
     case "$name" in
-    ZVAudioOutput.dll | zv_sdk_loader.dll | zv_unity_native_logging.dll) ;;
+    ZVAudioOutput.dll) ;;
+    zv_sdk_loader.dll | zv_unity_native_logging.dll)
+        echo "$name: platform DLLs go into the Unity project's Assets/Plugins/x86_64/, not the package" >&2
+        exit 1
+        ;;
     *)
-        echo "$name: not one of ZVAudioOutput.dll, zv_sdk_loader.dll, zv_unity_native_logging.dll" >&2
+        echo "$name: not ZVAudioOutput.dll" >&2
         exit 1
         ;;
     esac

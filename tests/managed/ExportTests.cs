@@ -21,6 +21,16 @@ namespace ZVAudio.Output.Tests
         [return: MarshalAs(UnmanagedType.U1)]
         private static extern bool GetAudioOutputLatencyStatsRaw(IntPtr stats);
 
+        // The engine's hooks: the engine calls them, never a script, so the package
+        // does not declare them.
+        [DllImport(ZVAudioOutputNative.LibraryName, CallingConvention = CallingConvention.Cdecl,
+                   ExactSpelling = true)]
+        private static extern void UnityPluginLoad(IntPtr unityInterfaces);
+
+        [DllImport(ZVAudioOutputNative.LibraryName, CallingConvention = CallingConvention.Cdecl,
+                   ExactSpelling = true)]
+        private static extern void UnityPluginUnload();
+
         private static void Open(uint channels, uint rate, uint seconds)
         {
             Check.True(ZVAudioOutputNative.CreateOutputBuffer(256, channels, rate, 0, 0, 0.0f, seconds),
@@ -39,9 +49,9 @@ namespace ZVAudio.Output.Tests
 
             Check.True(ZVAudioOutputNative.CreateAudioOutput(), "first create");
             Check.False(ZVAudioOutputNative.CreateAudioOutput(), "second create");
-            ZVAudioOutputNative.UnityPluginLoad(IntPtr.Zero);
-            ZVAudioOutputNative.UnityPluginUnload();
-            ZVAudioOutputNative.UnityPluginUnload();
+            UnityPluginLoad(IntPtr.Zero);
+            UnityPluginUnload();
+            UnityPluginUnload();
             Check.False(ZVAudioOutputNative.CreateAudioOutput(), "create after the hooks");
 
             Check.True(ZVAudioOutputNative.DestroyAudioOutput(), "first destroy");

@@ -177,6 +177,60 @@ namespace ZVAudio.Output.Tests
         }
 
         [Test]
+        public static void APlaySessionWithoutDomainReloadStartsWithoutTheLastOnesOwner()
+        {
+            var earlier = new AudioForwarder();
+            var queued = new AudioForwarder();
+            Check.Equal(AudioForwarder.OpenResult.Opened, earlier.Open(Stereo()), "owner of the last session");
+            Check.Equal(AudioForwarder.OpenResult.Waiting, queued.Open(Stereo()), "queued in the last session");
+
+            AudioForwarder.ForgetSession();
+            using (var forwarder = new AudioForwarder())
+            {
+                Check.Equal(AudioForwarder.OpenResult.Opened, forwarder.Open(Stereo()), "open in the new session");
+                Check.True(forwarder.Close(), "close");
+                Check.Equal(AudioForwarder.OpenResult.Waiting, queued.Status, "the old queue hands nothing over");
+            }
+        }
+
+        [Test]
+        public static void ImportSettingsNameTheDllThatIsMissingOrMisSet()
+        {
+            var good = new PluginImportSettings {
+                Found = true, Editor = true, EditorOS = "Windows", EditorCPU = "x86_64",
+                Windows64 = true, Windows64CPU = "x86_64", Preloaded = true
+            };
+            string loader = PluginImportRules.LoaderFile;
+            string plugin = PluginImportRules.PluginFile;
+            var absent = new PluginImportSettings();
+            var any = good; any.AnyPlatform = true;
+            var noEditor = good; noEditor.EditorOS = "OSX";
+            var noPlayer = good; noPlayer.Windows64CPU = "None";
+            var onDemand = good; onDemand.Preloaded = false;
+            var cases = new[] {
+                new { File = loader, Settings = good, Said = (string)null },
+                new { File = plugin, Settings = onDemand, Said = (string)null },
+                new { File = loader, Settings = absent, Said = "zv_sdk_loader.dll is not in the project" },
+                new { File = plugin, Settings = absent, Said = "ZVAudioOutput.dll is not in the package" },
+                new { File = loader, Settings = any, Said = "zv_sdk_loader.dll is set to Any Platform" },
+                new { File = loader, Settings = noEditor, Said = "not enabled for the Editor" },
+                new { File = loader, Settings = noPlayer, Said = "not enabled for Standalone" },
+                new { File = PluginImportRules.LoggingFile, Settings = onDemand,
+                      Said = "zv_unity_native_logging.dll is not set to Load on startup" },
+                new { File = plugin, Settings = good, Said = "ZVAudioOutput.dll is set to Load on startup" },
+            };
+            foreach (var c in cases)
+            {
+                string said = PluginImportRules.Problem(c.File, c.Settings);
+                if (c.Said == null)
+                    Check.True(said == null, c.File + " said '" + said + "'");
+                else
+                    Check.True(said != null && said.StartsWith(c.File) && said.Contains(c.Said),
+                               c.File + ": expected '" + c.Said + "', said '" + said + "'");
+            }
+        }
+
+        [Test]
         public static void OpenReportsAnInstanceDestroyedBehindItsBack()
         {
             using (var forwarder = new AudioForwarder())
@@ -231,6 +285,26 @@ namespace ZVAudio.Output.Tests
         public static void ProblemsAreSaidOnceAndNeverThrown()
         {
             var log = new RecordingLog();
+            var engine = new EngineAudio(48000, SpeakerLayout.Stereo, 256);
+            // IL2CPP's answer to Marshal.Prelink.
+            var il2cpp = new ForwarderController(
+                log, new AudioForwarder(() => { throw new NotSupportedException("Not implemented."); }));
+            il2cpp.Open(engine);
+            il2cpp.Update();
+            log.Expect("bind that throws", "error: could not bind the native plug-in ZVAudioOutput " +
+                                               "(NotSupportedException: Not implemented.)");
+            Check.True(il2cpp.GaveUp, "gives up when binding throws");
+            Check.Equal(AudioForwarder.OpenResult.BindFailed, il2cpp.Forwarder.Status, "status");
+
+            bool bound = false;
+            var x86 = new ForwarderController(log, new AudioForwarder(() => bound = true, false));
+            x86.Open(engine);
+            x86.Open(engine);
+            x86.Update();
+            log.Expect("32-bit process", "warning: needs 64-bit Windows");
+            Check.False(bound, "a 32-bit process never touches the library");
+            Check.False(x86.Forwarder.Forward(new float[512], 2, false), "and forwards nothing");
+
             var stale = new ForwarderController(
                 log, new AudioForwarder(() => ZVAudioOutputNative.Prelink(typeof(NativeDeclarationTests.MissingEntryPoint))));
             stale.Open(new EngineAudio(48000, SpeakerLayout.Stereo, 256));
@@ -263,6 +337,15 @@ namespace ZVAudio.Output.Tests
                 log.Expect("10 channels", "warning: blocks of 10 channels");
                 Check.Equal(2, forwarder.Format.Channels, "output kept");
                 Check.Equal(3UL * 2 * 64, NativeState.Stats().samplesQueued, "blocks re-laid to stereo");
+
+                // What the component does with an exception from an engine callback.
+                var failure = new InvalidOperationException("boom");
+                controller.Fail(failure);
+                controller.Fail(failure);
+                log.Expect("exception in a callback", "error: unexpected InvalidOperationException (boom)");
+                Check.True(controller.GaveUp, "gives up after an exception");
+                Check.False(forwarder.IsOpen, "output closed");
+                Check.False(ZVAudioOutputNative.DestroyAudioOutput(), "instance destroyed");
             }
             finally
             {

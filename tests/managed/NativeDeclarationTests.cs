@@ -63,7 +63,7 @@ namespace ZVAudio.Output.Tests
         }
 
         [Test]
-        public static void DeclaresExactlyTheNineExportsWithTheirSignatures()
+        public static void DeclaresExactlyTheSevenScriptExportsWithTheirSignatures()
         {
             var expected = new Dictionary<string, Type[]>
             {
@@ -72,8 +72,6 @@ namespace ZVAudio.Output.Tests
                                                 typeof(uint), typeof(float), typeof(uint) } },
                 { "DestroyAudioOutput", new Type[0] },
                 { "OnUnityAudio", new[] { typeof(float[]), typeof(int) } },
-                { "UnityPluginLoad", new[] { typeof(IntPtr) } },
-                { "UnityPluginUnload", new Type[0] },
                 { "GetAudioOutputStats", new[] { typeof(ZVAudioOutputStats).MakeByRefType() } },
                 { "SetAudioOutputLatencyTarget", new[] { typeof(uint) } },
                 { "GetAudioOutputLatencyStats", new[] { typeof(ZVAudioOutputLatencyStats).MakeByRefType() } },
@@ -97,9 +95,7 @@ namespace ZVAudio.Output.Tests
                 for (int i = 0; i < actual.Length; ++i)
                     Check.Equal(parameters[i], actual[i].ParameterType,
                                 method.Name + " parameter " + i);
-                bool returnsBool = method.Name != "UnityPluginLoad" && method.Name != "UnityPluginUnload";
-                Check.Equal(returnsBool ? typeof(bool) : typeof(void), method.ReturnType,
-                            method.Name + " result");
+                Check.Equal(typeof(bool), method.ReturnType, method.Name + " result");
             }
             Check.Equal(expected.Count, declared, "imports declared");
         }
@@ -136,14 +132,16 @@ namespace ZVAudio.Output.Tests
         }
 
         // Builds of the package for the engine (tests/managed/compile_package.sh,
-        // its folder in ZV_PACKAGE_BUILD): the Windows player binds every export,
-        // a player of another platform none, so its link never looks for the library.
+        // its folder in ZV_PACKAGE_BUILD): the Windows players, Mono and IL2CPP,
+        // bind every export a script calls, a player of another platform none, so
+        // its link never looks for the library.
         [Test]
         public static void OnlyTheWindowsBuildsCarryNativeCalls()
         {
             string folder = Environment.GetEnvironmentVariable("ZV_PACKAGE_BUILD");
             Check.True(!string.IsNullOrEmpty(folder), "ZV_PACKAGE_BUILD names the compiled package");
-            var builds = new[] { new { File = "ZVAudio.Output.WindowsPlayer.dll", Imports = 9, Supported = true },
+            var builds = new[] { new { File = "ZVAudio.Output.WindowsPlayer.dll", Imports = 7, Supported = true },
+                                 new { File = "ZVAudio.Output.WindowsIL2CPP.dll", Imports = 7, Supported = true },
                                  new { File = "ZVAudio.Output.OtherPlayer.dll", Imports = 0, Supported = false } };
             foreach (var build in builds)
             {

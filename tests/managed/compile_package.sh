@@ -3,9 +3,11 @@
 # engine would, against the small stand-in engine assemblies of engine/, so
 # that a typo in the component fails CI:
 #   compile_package.sh <out-dir>
-# Runtime is built three times: for the Windows Editor (which Editor and the
-# samples are built against), for the Windows player, and for a player of
-# another platform, which must carry no native calls.
+# Runtime is built four times: for the Windows Editor (which Editor and the
+# samples are built against), for the Windows player on Mono and on IL2CPP,
+# and for a player of another platform, which must carry no native calls.
+# IL2CPP raises NotSupportedException from Marshal.Prelink, so its build must
+# not refer to it; the Mono player's build must, or the check proves nothing.
 set -eu
 
 if [ "$#" -ne 1 ]; then
@@ -39,6 +41,19 @@ cs $engine -r:"$out/ZVAudio.Output.dll" -out:"$out/ZVAudio.Output.Samples.dll" \
 cs $engine -out:"$out/ZVAudio.Output.WindowsPlayer.dll" \
     -define:UNITY_5_3_OR_NEWER -define:UNITY_STANDALONE -define:UNITY_STANDALONE_WIN \
     "$pkg"/Runtime/*.cs "$pkg"/Runtime/Core/*.cs
+cs $engine -out:"$out/ZVAudio.Output.WindowsIL2CPP.dll" \
+    -define:UNITY_5_3_OR_NEWER -define:UNITY_STANDALONE -define:UNITY_STANDALONE_WIN -define:ENABLE_IL2CPP \
+    "$pkg"/Runtime/*.cs "$pkg"/Runtime/Core/*.cs
+# A reference to a method by that name puts "Prelink" into the assembly's
+# string heap; nothing else of ours is called that.
+if LC_ALL=C grep -q Prelink "$out/ZVAudio.Output.WindowsIL2CPP.dll"; then
+    echo "ZVAudio.Output.WindowsIL2CPP.dll refers to Prelink, which IL2CPP does not implement" >&2
+    exit 1
+fi
+if ! LC_ALL=C grep -q Prelink "$out/ZVAudio.Output.WindowsPlayer.dll"; then
+    echo "ZVAudio.Output.WindowsPlayer.dll does not refer to Prelink: the IL2CPP check cannot tell" >&2
+    exit 1
+fi
 cs $engine -out:"$out/ZVAudio.Output.OtherPlayer.dll" \
     -define:UNITY_5_3_OR_NEWER -define:UNITY_IOS \
     "$pkg"/Runtime/*.cs "$pkg"/Runtime/Core/*.cs

@@ -76,6 +76,66 @@ namespace UnityEditor
         }
     }
 
+    public enum BuildTarget
+    {
+        StandaloneOSX = 2,
+        StandaloneWindows = 5,
+        StandaloneWindows64 = 19,
+        StandaloneLinux64 = 24
+    }
+
+    public class AssetImporter : UnityEngine.Object
+    {
+        public string assetPath { get { throw Editor.Stub(); } }
+        public void SaveAndReimport() { throw Editor.Stub(); }
+    }
+
+    public sealed class PluginImporter : AssetImporter
+    {
+        public bool isPreloaded { get; set; }
+        public static PluginImporter[] GetAllImporters() { throw Editor.Stub(); }
+        public bool GetCompatibleWithAnyPlatform() { throw Editor.Stub(); }
+        public void SetCompatibleWithAnyPlatform(bool enable) { throw Editor.Stub(); }
+        public bool GetCompatibleWithEditor() { throw Editor.Stub(); }
+        public void SetCompatibleWithEditor(bool enable) { throw Editor.Stub(); }
+        public string GetEditorData(string key) { throw Editor.Stub(); }
+        public void SetEditorData(string key, string value) { throw Editor.Stub(); }
+        public bool GetCompatibleWithPlatform(BuildTarget platform) { throw Editor.Stub(); }
+        public void SetCompatibleWithPlatform(BuildTarget platform, bool enable) { throw Editor.Stub(); }
+        public string GetPlatformData(BuildTarget platform, string key) { throw Editor.Stub(); }
+        public void SetPlatformData(BuildTarget platform, string key, string value) { throw Editor.Stub(); }
+    }
+
+    public enum PlayModeStateChange
+    {
+        EnteredEditMode,
+        ExitingEditMode,
+        EnteredPlayMode,
+        ExitingPlayMode
+    }
+
+    public sealed class EditorApplication
+    {
+        public static event Action<PlayModeStateChange> playModeStateChanged;
+        public static event Action projectChanged;
+    }
+
+    public class EditorUtility
+    {
+        public static bool DisplayDialog(string title, string message, string ok) { throw Editor.Stub(); }
+    }
+
+    [AttributeUsage(AttributeTargets.Method)]
+    public sealed class MenuItem : Attribute
+    {
+        public MenuItem(string itemName) { }
+    }
+
+    [AttributeUsage(AttributeTargets.Method)]
+    public sealed class InitializeOnLoadMethodAttribute : Attribute
+    {
+    }
+
     public static class AssemblyReloadEvents
     {
         public delegate void AssemblyReloadCallback();

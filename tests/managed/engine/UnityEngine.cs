@@ -102,6 +102,29 @@ namespace UnityEngine
         public static void Log(object message, Object context) { throw Component.Stub(); }
         public static void LogWarning(object message, Object context) { throw Component.Stub(); }
         public static void LogError(object message, Object context) { throw Component.Stub(); }
+        public static void LogException(Exception exception, Object context) { throw Component.Stub(); }
+        public static void Log(object message) { throw Component.Stub(); }
+    }
+
+    public enum RuntimeInitializeLoadType
+    {
+        AfterSceneLoad = 0,
+        BeforeSceneLoad = 1,
+        AfterAssembliesLoaded = 2,
+        BeforeSplashScreen = 3,
+        SubsystemRegistration = 4
+    }
+
+    [AttributeUsage(AttributeTargets.Method)]
+    public sealed class RuntimeInitializeOnLoadMethodAttribute : Attribute
+    {
+        public RuntimeInitializeOnLoadMethodAttribute() { }
+        public RuntimeInitializeOnLoadMethodAttribute(RuntimeInitializeLoadType loadType) { }
+    }
+
+    public sealed class GUILayout
+    {
+        public static bool Button(string text, params GUILayoutOption[] options) { throw Component.Stub(); }
     }
 
     public static class Mathf
@@ -161,5 +184,21 @@ namespace UnityEngine
     public sealed class AddComponentMenu : Attribute
     {
         public AddComponentMenu(string menuName) { }
+    }
+}
+
+namespace Unity.Profiling
+{
+    public struct ProfilerMarker
+    {
+        public ProfilerMarker(string name) { throw UnityEngine.Component.Stub(); }
+        public void Begin() { throw UnityEngine.Component.Stub(); }
+        public void End() { throw UnityEngine.Component.Stub(); }
+        public AutoScope Auto() { throw UnityEngine.Component.Stub(); }
+
+        public struct AutoScope : IDisposable
+        {
+            public void Dispose() { }
+        }
     }
 }

@@ -14,12 +14,25 @@ namespace ZVAudio.Output.Editor
         private static readonly GUIContent loopbackLabel = new GUIContent(
             "Loopback", "Also let the engine play the audio through its own output.");
         private static readonly GUIContent latencyTargetLabel = new GUIContent(
-            "Latency target (ms)", "Queue depth the plug-in steers towards; 0 = off.");
+            "Latency target (ms)",
+            "Queue depth the plug-in steers towards (0 = off). Keeps clock drift from filling the ring and " +
+                "splicing the stream; costs a resampling pass on the audio thread and an inaudible rate " +
+                "correction of at most 1000 ppm.");
 
-        // Whether the plug-in loads, checked once per Editor session.
+        // Whether the plug-in loads, checked once until play mode is entered
+        // (static fields outlive play mode without a domain reload).
         private static bool pluginChecked;
         private static AudioForwarder.OpenResult pluginState;
         private static string pluginDetail;
+
+        [InitializeOnLoadMethod]
+        private static void Subscribe()
+        {
+            EditorApplication.playModeStateChanged += change => {
+                if (change == PlayModeStateChange.ExitingEditMode)
+                    pluginChecked = false;
+            };
+        }
 
         public override bool RequiresConstantRepaint()
         {
@@ -62,13 +75,24 @@ namespace ZVAudio.Output.Editor
                                             ") are neither forwarded nor muted. Move the forwarder to the bottom.",
                                         MessageType.Warning);
 
-            if (!pluginChecked)
+            // Import settings first: a DLL missing or loaded in the wrong order is
+            // named here, where the runtime can only say that loading failed.
+            List<string> setupProblems = ZVAudioOutputPluginSetup.Problems;
+            if (setupProblems.Count > 0)
             {
+                EditorGUILayout.HelpBox(string.Join("\n", setupProblems.ToArray()), MessageType.Error);
+                if (GUILayout.Button("Set Up Platform DLLs"))
+                    EditorUtility.DisplayDialog("ZV Audio Output", ZVAudioOutputPluginSetup.SetUp(), "OK");
+            }
+            else if (!pluginChecked)
+            {
+                // Loads the plug-in; only once its DLLs are in place.
                 pluginState = AudioForwarder.CheckPlugin(out pluginDetail);
                 pluginChecked = true;
             }
             bool running = Application.isPlaying && component.isActiveAndEnabled;
-            AudioForwarder.OpenResult state = running ? component.Status : pluginState;
+            AudioForwarder.OpenResult state = running ? component.Status
+                                                      : pluginChecked ? pluginState : AudioForwarder.OpenResult.Closed;
             string detail = running ? component.Problem : pluginDetail;
             switch (state)
             {
@@ -76,9 +100,17 @@ namespace ZVAudio.Output.Editor
                 EditorGUILayout.HelpBox("This platform is not supported: the plug-in runs in the Windows " +
                                             "x86-64 Editor and player only.", MessageType.Warning);
                 break;
+            case AudioForwarder.OpenResult.Needs64Bit:
+                EditorGUILayout.HelpBox("The plug-in needs a 64-bit (x86-64) process.", MessageType.Warning);
+                break;
             case AudioForwarder.OpenResult.PluginMissing:
-                EditorGUILayout.HelpBox("The plug-in ZVAudioOutput is missing (" + detail + "). Stage " +
-                                            "the three DLLs into Runtime/Plugins/x86_64.", MessageType.Error);
+                EditorGUILayout.HelpBox("ZVAudioOutput.dll could not be loaded (" + detail + "). Its import " +
+                                            "settings look right, so a platform DLL was not loaded before it: " +
+                                            "restart the Editor after setting them up.", MessageType.Error);
+                break;
+            case AudioForwarder.OpenResult.BindFailed:
+                EditorGUILayout.HelpBox("The runtime could not bind ZVAudioOutput.dll (" + detail + ").",
+                                        MessageType.Error);
                 break;
             case AudioForwarder.OpenResult.PluginOutOfDate:
                 EditorGUILayout.HelpBox("The plug-in ZVAudioOutput is out of date (it lacks " + detail +

@@ -1,3 +1,5 @@
+using System;
+using Unity.Profiling;
 using UnityEngine;
 #if UNITY_EDITOR
 using UnityEditor;
@@ -16,6 +18,12 @@ namespace ZVAudio.Output
     [AddComponentMenu("Audio/ZV Audio Output Forwarder")]
     public sealed class ZVAudioOutputForwarder : MonoBehaviour
     {
+        // Latency control is on unless switched off: without it the two clocks'
+        // drift fills the 1 s ring in about 55 minutes at -300 ppm, after which
+        // every overflow splices the stream. It costs a resampling pass on the
+        // audio thread and a rate correction of at most 1000 ppm, which no one hears.
+        public const int DefaultLatencyTargetMilliseconds = 60;
+
         [Tooltip("Seconds of audio the native ring holds before the oldest samples are overwritten.")]
         [Range(1, 10)]
         [SerializeField]
@@ -25,15 +33,22 @@ namespace ZVAudio.Output
         [SerializeField]
         private bool loopback = false;
 
-        [Tooltip("Queue depth the plug-in steers towards with a small rate correction, in " +
-                 "milliseconds; 0 = off (the queue follows the two clocks' drift).")]
+        [Tooltip("Queue depth the plug-in steers towards, in milliseconds (0 = off). It keeps the " +
+                 "engine's and the platform's clock drift from filling the ring, which would splice " +
+                 "the stream after about an hour; it costs a resampling pass on the audio thread " +
+                 "and a rate correction of at most 1000 ppm, which is inaudible.")]
         [Min(0)]
         [SerializeField]
-        private int latencyTargetMilliseconds = 0;
+        private int latencyTargetMilliseconds = DefaultLatencyTargetMilliseconds;
+
+        // The audio thread's share of the Profiler's time, under a name of its own.
+        private static readonly ProfilerMarker forwardMarker = new ProfilerMarker("ZVAudioOutput.Forward");
 
         // Created with the component, so the audio thread never sees it change.
         private readonly AudioForwarder forwarder = new AudioForwarder();
         private ForwarderController controller;
+        // Set by the audio thread when forwarding threw; Update reports it.
+        private volatile Exception audioThreadFailure;
 
         public int BufferSeconds
         {
@@ -99,59 +114,130 @@ namespace ZVAudio.Output
             return controller.TryGetReport(out current);
         }
 
+        // Entering play mode without a domain reload keeps static fields; this
+        // runs before the first scene loads either way (see the engine manual,
+        // "Domain Reloading" and RuntimeInitializeLoadType.SubsystemRegistration).
+        [RuntimeInitializeOnLoadMethod(RuntimeInitializeLoadType.SubsystemRegistration)]
+        private static void ResetStatics()
+        {
+            AudioForwarder.ForgetSession();
+        }
+
+        // Every engine callback below catches what it runs: an exception is said
+        // once, with this component as its context, and the component gives up.
         private void OnEnable()
         {
-            if (controller == null)
-                controller = new ForwarderController(new ConsoleLog(this), forwarder);
-            AudioSettings.OnAudioConfigurationChanged += OnAudioConfigurationChanged;
-            Application.quitting += Shutdown;
+            try
+            {
+                if (controller == null)
+                    controller = new ForwarderController(new ConsoleLog(this), forwarder);
+                audioThreadFailure = null;
+                AudioSettings.OnAudioConfigurationChanged += OnAudioConfigurationChanged;
+                Application.quitting += Shutdown;
 #if UNITY_EDITOR
-            AssemblyReloadEvents.beforeAssemblyReload += Shutdown;
+                AssemblyReloadEvents.beforeAssemblyReload += Shutdown;
 #endif
-            Open();
+                Open();
+            }
+            catch (Exception e)
+            {
+                GiveUp(e);
+            }
         }
 
         private void OnDisable()
         {
-            AudioSettings.OnAudioConfigurationChanged -= OnAudioConfigurationChanged;
-            Application.quitting -= Shutdown;
+            try
+            {
+                AudioSettings.OnAudioConfigurationChanged -= OnAudioConfigurationChanged;
+                Application.quitting -= Shutdown;
 #if UNITY_EDITOR
-            AssemblyReloadEvents.beforeAssemblyReload -= Shutdown;
+                AssemblyReloadEvents.beforeAssemblyReload -= Shutdown;
 #endif
-            Shutdown();
+                Shutdown();
+            }
+            catch (Exception e)
+            {
+                GiveUp(e);
+            }
         }
 
         // Also before a script reload in the Editor and when the application quits.
         private void Shutdown()
         {
-            if (controller != null)
-                controller.Close();
+            try
+            {
+                if (controller != null)
+                    controller.Close();
+            }
+            catch (Exception e)
+            {
+                GiveUp(e);
+            }
         }
 
         private void OnValidate()
         {
             latencyTargetMilliseconds = Mathf.Max(0, latencyTargetMilliseconds);
-            if (Application.isPlaying && isActiveAndEnabled)
-                forwarder.LatencyTargetMilliseconds = (uint)latencyTargetMilliseconds;
+            if (Application.isPlaying && isActiveAndEnabled && controller != null && !controller.GaveUp)
+            {
+                try
+                {
+                    forwarder.LatencyTargetMilliseconds = (uint)latencyTargetMilliseconds;
+                }
+                catch (Exception e)
+                {
+                    GiveUp(e);
+                }
+            }
         }
 
         private void Update()
         {
-            controller.Update();
-            if (controller.GaveUp)
-                enabled = false;
+            try
+            {
+                Exception failure = audioThreadFailure;
+                if (failure != null)
+                    throw new InvalidOperationException("forwarding failed on the audio thread: " +
+                                                            failure.Message, failure);
+                controller.Update();
+                if (controller.GaveUp)
+                    enabled = false;
+            }
+            catch (Exception e)
+            {
+                GiveUp(e);
+            }
         }
 
-        // Audio thread.
+        // Audio thread: no engine calls but the marker, no allocation; a failure
+        // is kept for Update, which reports it on the main thread.
         private void OnAudioFilterRead(float[] data, int channels)
         {
-            forwarder.Forward(data, channels, loopback);
+            if (audioThreadFailure != null)
+                return;
+            try
+            {
+                using (forwardMarker.Auto())
+                    forwarder.Forward(data, channels, loopback);
+            }
+            catch (Exception e)
+            {
+                audioThreadFailure = e;
+            }
         }
 
         private void OnAudioConfigurationChanged(bool deviceWasChanged)
         {
-            if (isActiveAndEnabled)
-                Open();
+            try
+            {
+                if (isActiveAndEnabled)
+                    Open();
+            }
+            catch (Exception e)
+            {
+                GiveUp(e);
+            }
         }
 
         private void Open()
@@ -164,6 +250,19 @@ namespace ZVAudio.Output
             controller.Open(new EngineAudio(AudioSettings.outputSampleRate,
                                             ToLayout(AudioSettings.speakerMode), blockFrames));
             if (controller.GaveUp)
+                enabled = false;
+        }
+
+        // Said once through the controller (or straight to the Console when the
+        // controller itself could not be made); the output closes and the
+        // component disables itself, which unsubscribes it from the engine's events.
+        private void GiveUp(Exception e)
+        {
+            if (controller != null)
+                controller.Fail(e);
+            else
+                Debug.LogException(e, this);
+            if (enabled)
                 enabled = false;
         }
 
@@ -185,9 +284,9 @@ namespace ZVAudio.Output
         // The Console, with the component as the context a click selects.
         private sealed class ConsoleLog : IForwarderLog
         {
-            private readonly Object context;
+            private readonly UnityEngine.Object context;
 
-            public ConsoleLog(Object context)
+            public ConsoleLog(UnityEngine.Object context)
             {
                 this.context = context;
             }

@@ -26,6 +26,7 @@ namespace ZVAudio.Output
 
         private readonly object gate = new object();
         private readonly Action bind;
+        private readonly bool is64BitProcess;
         private volatile bool open;      // written under gate
         private OutputFormat format;     // written under gate by the main thread, read there without
         private float[] scratch;         // guarded by gate; holds one re-laid block
@@ -58,7 +59,12 @@ namespace ZVAudio.Output
             // The native library lacks an entry point this package uses.
             PluginOutOfDate,
             // This build target has no native library.
-            Unsupported
+            Unsupported,
+            // The runtime could not bind the library for another reason than the
+            // two above (an exception of its own); Problem has its words.
+            BindFailed,
+            // A 32-bit process: the library exists for x86-64 only.
+            Needs64Bit
         }
 
         public AudioForwarder() : this(ZVAudioOutputNative.Bind)
@@ -66,9 +72,14 @@ namespace ZVAudio.Output
         }
 
         // `bind` resolves the native entry points, throwing as ZVAudioOutputNative.Bind does.
-        internal AudioForwarder(Action bind)
+        internal AudioForwarder(Action bind) : this(bind, IntPtr.Size == 8)
+        {
+        }
+
+        internal AudioForwarder(Action bind, bool is64BitProcess)
         {
             this.bind = bind;
+            this.is64BitProcess = is64BitProcess;
         }
 
         // The lock Open, Close and Forward share; tests hold it to stand in for either side.
@@ -94,7 +105,7 @@ namespace ZVAudio.Output
             get { return status; }
         }
 
-        // The runtime's own words for PluginMissing and PluginOutOfDate, else null.
+        // The runtime's own words for PluginMissing, PluginOutOfDate and BindFailed, else null.
         public string Problem
         {
             get { return problem; }
@@ -136,11 +147,25 @@ namespace ZVAudio.Output
         }
 
         // Checks that the native library is there and current, without creating
-        // anything: Opened when it is, else Unsupported, PluginMissing or
-        // PluginOutOfDate with the runtime's words in `detail`.
+        // anything: Opened when it is, else Unsupported, Needs64Bit, or
+        // PluginMissing, PluginOutOfDate or BindFailed with the runtime's words in
+        // `detail`. Never throws.
         public static OpenResult CheckPlugin(out string detail)
         {
-            return CheckPlugin(ZVAudioOutputNative.Bind, out detail);
+            return CheckPlugin(ZVAudioOutputNative.Bind, IntPtr.Size == 8, out detail);
+        }
+
+        // Forgets the owner and the queue of an earlier play session. The Editor
+        // can enter play mode without reloading scripts, and then keeps every
+        // static field; a forwarder of that session that never closed would
+        // otherwise keep the others waiting for good.
+        internal static void ForgetSession()
+        {
+            lock (ownerLock)
+            {
+                owner = null;
+                waiting.Clear();
+            }
         }
 
         // Creates the native instance if this forwarder holds none, then opens (or
@@ -154,7 +179,7 @@ namespace ZVAudio.Output
             hasStream = false;
             if (!ownsInstance)
             {
-                OpenResult usable = CheckPlugin(bind, out problem);
+                OpenResult usable = CheckPlugin(bind, is64BitProcess, out problem);
                 if (usable != OpenResult.Opened)
                     return Finish(usable);
                 OpenResult claimed = ClaimInstance();
@@ -272,11 +297,13 @@ namespace ZVAudio.Output
             return ownsInstance && ZVAudioOutputNative.GetAudioOutputLatencyStats(out stats);
         }
 
-        internal static OpenResult CheckPlugin(Action bind, out string detail)
+        internal static OpenResult CheckPlugin(Action bind, bool is64BitProcess, out string detail)
         {
             detail = null;
             if (!ZVAudioOutputNative.IsSupported)
                 return OpenResult.Unsupported;
+            if (!is64BitProcess)
+                return OpenResult.Needs64Bit;
             try
             {
                 bind();
@@ -291,6 +318,14 @@ namespace ZVAudio.Output
             {
                 detail = e.Message;
                 return OpenResult.PluginOutOfDate;
+            }
+            catch (Exception e)
+            {
+                // IL2CPP's NotSupportedException, a BadImageFormatException for a
+                // library of the wrong architecture, and whatever else a runtime
+                // raises while binding.
+                detail = e.GetType().Name + ": " + e.Message;
+                return OpenResult.BindFailed;
             }
         }
 

@@ -31,9 +31,28 @@ namespace ZVAudio.Output
 
         public int BufferSeconds { get; set; }
 
-        // True when nothing will work until the plug-in is installed or replaced:
-        // the component then disables itself.
+        // True when nothing will work until the plug-in is installed or replaced,
+        // or after an exception: the component then disables itself.
         public bool GaveUp { get; private set; }
+
+        // What the component does with an exception from one of its engine
+        // callbacks: says it once, closes the output and gives up, so that the
+        // exception never reaches the engine (which calls the handlers of an
+        // event as one multicast delegate: one that throws starves the rest).
+        public void Fail(System.Exception e)
+        {
+            GaveUp = true;
+            Say(log.Error, "stopped after an unexpected " + e.GetType().Name + " (" + e.Message + "); the " +
+                               "forwarder disables itself. Enable it again to retry.");
+            try
+            {
+                Close();
+            }
+            catch (System.Exception)
+            {
+                // Already said why; closing is best effort here.
+            }
+        }
 
         // Opens the output for the engine's settings: on enable, and again on
         // every audio configuration change (which also retries a refused stream).
@@ -139,8 +158,20 @@ namespace ZVAudio.Output
                 break;
             case AudioForwarder.OpenResult.PluginMissing:
                 GaveUp = true;
-                Say(log.Error, "the native plug-in ZVAudioOutput could not be loaded (" +
+                Say(log.Error, "the native plug-in ZVAudioOutput could not be loaded (" + forwarder.Problem +
+                                   "). Either ZVAudioOutput.dll is missing, or zv_sdk_loader.dll or " +
+                                   "zv_unity_native_logging.dll was not loaded before it (in the Editor: " +
+                                   "Tools > ZV Audio Output > Set Up Platform DLLs, then restart the " +
+                                   "Editor). The forwarder disables itself.");
+                break;
+            case AudioForwarder.OpenResult.BindFailed:
+                GaveUp = true;
+                Say(log.Error, "the runtime could not bind the native plug-in ZVAudioOutput (" +
                                    forwarder.Problem + "); the forwarder disables itself.");
+                break;
+            case AudioForwarder.OpenResult.Needs64Bit:
+                Say(log.Warning, "the plug-in needs 64-bit Windows (an x86-64 player); this 32-bit " +
+                                     "process does nothing with it.");
                 break;
             case AudioForwarder.OpenResult.PluginOutOfDate:
                 GaveUp = true;

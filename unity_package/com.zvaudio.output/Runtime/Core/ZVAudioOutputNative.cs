@@ -46,12 +46,6 @@ namespace ZVAudio.Output
         internal static extern bool OnUnityAudio(float[] data, int count);
 
         [DllImport(LibraryName, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
-        internal static extern void UnityPluginLoad(IntPtr unityInterfaces);
-
-        [DllImport(LibraryName, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
-        internal static extern void UnityPluginUnload();
-
-        [DllImport(LibraryName, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         [return: MarshalAs(UnmanagedType.U1)]
         internal static extern bool GetAudioOutputStats(out ZVAudioOutputStats stats);
 
@@ -64,14 +58,22 @@ namespace ZVAudio.Output
         [return: MarshalAs(UnmanagedType.U1)]
         internal static extern bool GetAudioOutputLatencyStats(out ZVAudioOutputLatencyStats stats);
 
-        // Resolves every entry point now, so that a missing or out-of-date library
-        // fails here, once, and not later on the audio thread or in every frame.
-        // Throws DllNotFoundException or EntryPointNotFoundException.
+        // Finds a missing or out-of-date library now, once, and not later on the
+        // audio thread or in every frame. Throws DllNotFoundException or
+        // EntryPointNotFoundException.
+        //
+        // Both runtimes resolve a P/Invoke at its first call and throw there, so
+        // the two queries an older library lacks are called where they change
+        // nothing (without an instance they answer false). IL2CPP resolves each
+        // call that way (libil2cpp vm/PlatformInvoke.cpp, PlatformInvoke::Resolve)
+        // but does not implement Marshal.Prelink: it raises NotSupportedException
+        // (libil2cpp icalls/mscorlib/System.Runtime.InteropServices/Marshal.cpp),
+        // so Prelink, which checks every declaration at once, is for Mono only.
         internal static void Bind()
         {
+#if !ENABLE_IL2CPP
             Prelink(typeof(ZVAudioOutputNative));
-            // Runtimes that resolve lazily whatever Prelink says: the two calls an
-            // older library lacks, made where they change nothing.
+#endif
             ZVAudioOutputStats stats;
             GetAudioOutputStats(out stats);
             ZVAudioOutputLatencyStats latency;
@@ -99,6 +101,7 @@ namespace ZVAudio.Output
         internal static void Bind() { throw new PlatformNotSupportedException(); }
 #endif
 
+#if !ENABLE_IL2CPP
         // Resolves each P/Invoke declaration of `declarations`.
         internal static void Prelink(Type declarations)
         {
@@ -109,5 +112,6 @@ namespace ZVAudio.Output
                     Marshal.Prelink(method);
             }
         }
+#endif
     }
 }

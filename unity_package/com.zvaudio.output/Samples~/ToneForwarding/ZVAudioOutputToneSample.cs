@@ -20,7 +20,9 @@ namespace ZVAudio.Output.Samples
 
         [Tooltip("Queue depth the plug-in steers towards, in milliseconds; 0 = off.")]
         [SerializeField]
-        private int latencyTargetMilliseconds = 40;
+        private int latencyTargetMilliseconds = ZVAudioOutputForwarder.DefaultLatencyTargetMilliseconds;
+
+        private AudioSource source;
 
         private void Awake()
         {
@@ -29,15 +31,40 @@ namespace ZVAudio.Output.Samples
 
             var tone = new GameObject("ZV test tone");
             tone.transform.SetParent(transform, false);
-            var source = tone.AddComponent<AudioSource>();
-            source.clip = MakeTone(AudioSettings.outputSampleRate, frequency, level);
+            source = tone.AddComponent<AudioSource>();
             source.loop = true;
-            source.Play();
+            PlayTone();
 
             var forwarder = GetComponent<ZVAudioOutputForwarder>();
             if (forwarder == null)
                 forwarder = gameObject.AddComponent<ZVAudioOutputForwarder>();
             forwarder.LatencyTargetMilliseconds = latencyTargetMilliseconds;
+        }
+
+        private void OnEnable()
+        {
+            AudioSettings.OnAudioConfigurationChanged += OnAudioConfigurationChanged;
+        }
+
+        private void OnDisable()
+        {
+            AudioSettings.OnAudioConfigurationChanged -= OnAudioConfigurationChanged;
+        }
+
+        // The engine raises this after AudioSettings.Reset or a change of output
+        // device or rate (scripting reference, AudioConfigurationChangeHandler),
+        // and the clips a script made before are not kept through that reset:
+        // the tone is made again at the new rate.
+        private void OnAudioConfigurationChanged(bool deviceWasChanged)
+        {
+            if (source != null)
+                PlayTone();
+        }
+
+        private void PlayTone()
+        {
+            source.clip = MakeTone(AudioSettings.outputSampleRate, frequency, level);
+            source.Play();
         }
 
         // One second of a sine at a whole number of cycles, so the loop is seamless.
