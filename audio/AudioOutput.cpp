@@ -111,8 +111,8 @@ void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
     std::unique_ptr<LatencySteering> newSteering;
     try {
         newRing = std::make_unique<SampleRingBuffer>(static_cast<uint32_t>(ringSamples));
-        newSteering =
-            MakeSteering(latencyTargetMilliseconds, channelCount, sampleRate, newRing->Capacity());
+        newSteering = MakeSteering(latencyTargetMilliseconds, channelCount, sampleRate,
+                                   newRing->Capacity(), false);
     } catch (const std::bad_alloc&) {
         char text[160];
         std::snprintf(text, sizeof text, "out of memory for %sa ring of %" PRIu64 " samples",
@@ -176,6 +176,7 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
         stats.samplesWithoutStream += count;
         return;
     }
+    largestBlockSamples = std::max(largestBlockSamples, count);
 
     // With latency control on, the ring is handed the resampled block.
     LatencySteering::Block block{data, count, 0, count};
@@ -199,7 +200,7 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
     const uint64_t queuedBefore = ring->Available();
     uint32_t leadIn = 0;
     if (steering) {
-        leadIn = steering->QueueLeadInLocked(*ring, count, block.removed, bufferRequested.load());
+        leadIn = steering->QueueLeadInLocked(*ring, count, block, bufferRequested.load());
         latencyCounters.hostSamples += count;
         latencyCounters.ringSamples += leadIn + block.count;
         latencyCounters.samplesRemoved += block.removed;
@@ -220,7 +221,7 @@ void AudioOutput::OnBufferRequested(ZVSoundHandle handle) {
         return; // a stream that is no longer current, or not yet in place
     }
     if (steering) {
-        steering->OnRequestLocked(); // whether or not the ring can serve it
+        steering->OnRequestLocked(ring->Available()); // whether or not the ring can serve it
     }
     if (ring->Available() == 0) {
         bufferRequested.exchange(true);
@@ -282,37 +283,83 @@ void AudioOutput::SetLatencyTarget(uint32_t milliseconds) {
         latencyTargetMilliseconds = milliseconds;
         return; // applied when the next stream opens
     }
-    bool hasRing = false;
     uint32_t capacity = 0;
+    bool running = false;
     {
         std::lock_guard<std::mutex> lock(streamMutex);
-        hasRing = ring != nullptr;
-        capacity = hasRing ? ring->Capacity() : 0;
+        capacity = ring ? ring->Capacity() : 0;
+        running = steering != nullptr;
+        if (running && milliseconds != 0) {
+            // In place: the resampler's history, the measured cadence and the
+            // loop's integral carry on, and the depth moves to the new target
+            // without a gap.
+            steering->SetRequestedLocked(
+                TargetSamples(milliseconds, streamChannelCount, streamSampleRate, capacity));
+            latencyTargetMilliseconds = milliseconds;
+            return;
+        }
     }
-    // Built outside the lock; the old one is freed outside it too. If it
-    // cannot be built, the target and the stream's steering stay as they were.
-    std::unique_ptr<LatencySteering> replacement =
-        hasRing ? MakeSteering(milliseconds, streamChannelCount, streamSampleRate, capacity)
-                : nullptr;
+    if (running) {
+        EndSteering();
+    } else if (capacity > 0) {
+        // Built outside the lock. If it cannot be built, the target and the
+        // stream stay as they were.
+        std::unique_ptr<LatencySteering> joining =
+            MakeSteering(milliseconds, streamChannelCount, streamSampleRate, capacity, true);
+        std::lock_guard<std::mutex> lock(streamMutex);
+        steering = std::move(joining);
+    }
     latencyTargetMilliseconds = milliseconds;
+}
+
+void AudioOutput::EndSteering() {
+    // Host calls are serialised with the intake, so the steering's intake
+    // state is ours here; only the ring needs the lock.
+    const LatencySteering::Block tail = steering->Flush();
+    if (convertBuffer.size() < tail.count) {
+        convertBuffer.resize(tail.count);
+    }
+    ConvertToPcm16(tail.data, convertBuffer.data(), tail.count);
+    std::unique_ptr<LatencySteering> ended;
     {
         std::lock_guard<std::mutex> lock(streamMutex);
-        steering.swap(replacement);
+        if (ring && tail.count > 0) {
+            const uint64_t queuedBefore = ring->Available();
+            ring->Write(convertBuffer.data(), static_cast<int32_t>(tail.count));
+            latencyCounters.ringSamples += tail.count;
+            stats.samplesQueued += tail.count;
+            stats.samplesDropped += queuedBefore + tail.count - ring->Available();
+            if (bufferRequested.load() && FillOutputBuffer()) {
+                bufferRequested.exchange(false);
+            }
+        }
+        ended = std::move(steering);
     }
+    // Freed outside the lock.
 }
 
 std::unique_ptr<LatencySteering> AudioOutput::MakeSteering(uint32_t milliseconds,
                                                            uint32_t channelCount,
                                                            uint32_t sampleRate,
-                                                           uint32_t ringCapacity) {
+                                                           uint32_t ringCapacity,
+                                                           bool midStream) const {
     if (milliseconds == 0 || channelCount == 0 || sampleRate == 0) {
         return nullptr;
     }
-    // A target longer than the ring is limited to it, in whole frames.
+    return std::make_unique<LatencySteering>(
+        channelCount, sampleRate, ringCapacity,
+        TargetSamples(milliseconds, channelCount, sampleRate, ringCapacity), largestBlockSamples,
+        midStream);
+}
+
+uint32_t AudioOutput::TargetSamples(uint32_t milliseconds, uint32_t channelCount,
+                                    uint32_t sampleRate, uint32_t ringCapacity) {
+    if (channelCount == 0) {
+        return 0;
+    }
     const uint64_t frames = uint64_t{sampleRate} * milliseconds / 1000;
     const uint64_t wanted = std::min<uint64_t>(frames * channelCount, ringCapacity);
-    const auto target = static_cast<uint32_t>(wanted / channelCount * channelCount);
-    return std::make_unique<LatencySteering>(channelCount, sampleRate, target);
+    return static_cast<uint32_t>(wanted / channelCount * channelCount);
 }
 
 ZVAudioOutputLatencyStats AudioOutput::GetLatencyStats() const {

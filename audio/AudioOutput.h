@@ -72,16 +72,25 @@ private:
 
     // A steering for a stream of this format at this target, or null when
     // control is off. Allocates; host calls only.
-    static std::unique_ptr<LatencySteering> MakeSteering(uint32_t milliseconds,
-                                                         uint32_t channelCount, uint32_t sampleRate,
-                                                         uint32_t ringCapacity);
+    std::unique_ptr<LatencySteering> MakeSteering(uint32_t milliseconds, uint32_t channelCount,
+                                                  uint32_t sampleRate, uint32_t ringCapacity,
+                                                  bool midStream) const;
+    // A target in whole frames of the stream, limited to the ring.
+    static uint32_t TargetSamples(uint32_t milliseconds, uint32_t channelCount,
+                                  uint32_t sampleRate, uint32_t ringCapacity);
+
+    // Switching latency control off on a running stream: the resampler's held-back
+    // frames go to the ring before the unresampled blocks that follow.
+    void EndSteering();
 
     CacheLineSamples convertBuffer;
     std::unique_ptr<SampleRingBuffer> ring;
     std::atomic<bool> bufferRequested{false};
     // The current stream's latency control; null when it is off. Replaced
-    // only by host calls, under streamMutex.
+    // only by host calls, under streamMutex; a change of target keeps it.
     std::unique_ptr<LatencySteering> steering;
+    // Largest host block seen, so that a new steering's scratch is sized for it.
+    uint32_t largestBlockSamples = 0;
 
     // Under streamMutex, except samplesWithoutStream, which only the host's
     // (serialised) calls touch.
