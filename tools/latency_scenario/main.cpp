@@ -195,8 +195,9 @@ int main(int argc, char** argv) {
     sineRun.seconds = options.sineSeconds;
     sineRun.capture = true;
     const ScenarioResult played = RunScenario(sineRun);
-    const SineQuality quality = MeasureSine(played.played, static_cast<double>(kSettlingSeconds),
-                                            played.correctionPpm.back() * 1e-6);
+    const SineQuality quality =
+        MeasureSine(played.played, kSampleRate, static_cast<double>(kSettlingSeconds),
+                    played.correctionPpm.back() * 1e-6);
     // One LSB of rounding on each side of a step.
     const bool continuous = quality.largestStep <= quality.sineStep + 2.0;
     std::printf("\n997 Hz sine at -1 dBFS, +300 ppm, control on, %.0f s of played output:\n",
@@ -204,7 +205,7 @@ int main(int argc, char** argv) {
     std::printf("  largest sample step from the start %.0f LSB (the sine's own largest step %.1f "
                 "LSB): %s\n",
                 quality.largestStep, quality.sineStep, continuous ? "no discontinuity" : "STEP");
-    std::printf("  SINAD from %zu s on: %.1f dB over all 0.1 s windows, worst window %.1f dB (goal "
+    std::printf("  SINAD from %zu s on: %.1f dB over all 50 ms windows, worst window %.1f dB (goal "
                 ">= %.0f dB): "
                 "%s\n",
                 kSettlingSeconds, quality.overallSinadDb, quality.worstSinadDb, kSinadGoalDb,
