@@ -107,6 +107,14 @@ ScenarioSettings SettingsOf(const Row& row) {
     if (row.changes) {
         settings.changeAtSeconds = row.changeAt;
         settings.changeToMilliseconds = row.changeTo;
+        // With control off the ring drifts towards empty or full as it always
+        // did; what counts is the change and what control does.
+        if (row.target == 0) {
+            settings.watchFromSeconds = row.changeAt;
+        }
+        if (row.changeTo == 0) {
+            settings.watchUntilSeconds = row.changeAt + kSettlingSeconds;
+        }
     }
     return settings;
 }
@@ -121,6 +129,7 @@ struct Outcome {
     double allowedStep = 0.0;
     uint64_t silentRuns = 0;
     double longestSilentMs = 0.0;
+    double firstSilentSeconds = -1.0;
     std::string failed; // goals not met, comma separated
 };
 
@@ -206,6 +215,7 @@ Outcome Evaluate(const Row& row, const ScenarioResult& run) {
                           2.0 * kSineAmplitude * 32767.0 / kCrossfadeFrames + 2.0;
     outcome.silentRuns = run.silentRuns;
     outcome.longestSilentMs = FramesToMs(static_cast<double>(run.longestSilentRunFrames), row.rate);
+    outcome.firstSilentSeconds = run.firstSilentRunSeconds;
     if (row.changes) {
         if (outcome.largestStep > outcome.allowedStep) {
             Fail(outcome, "step");
@@ -225,7 +235,8 @@ void PrintHeader(bool changes) {
     std::printf("| cadence | host block | device buffer | rate Hz | drift ppm | target ms | "
                 "effective at end ms | worst \\|depth - effective\\| ms | cut | inserted | "
                 "padded | starved periods | overwritten |%s goal |\n",
-                changes ? " largest step LSB (allowed) | silent runs (longest ms) |" : "");
+                changes ? " largest step LSB (allowed) | silent runs (longest ms, first at s) |"
+                        : "");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|%s---|\n",
                 changes ? "---|---|" : "");
 }
@@ -258,8 +269,14 @@ bool RunRow(const Row& row) {
     }
     char sine[96] = "";
     if (row.changes) {
-        std::snprintf(sine, sizeof sine, " %.0f (%.0f) | %llu (%.1f) |", outcome.largestStep,
-                      outcome.allowedStep, Count(outcome.silentRuns), outcome.longestSilentMs);
+        if (outcome.silentRuns > 0) {
+            std::snprintf(sine, sizeof sine, " %.0f (%.0f) | %llu (%.1f, %.2f) |",
+                          outcome.largestStep, outcome.allowedStep, Count(outcome.silentRuns),
+                          outcome.longestSilentMs, outcome.firstSilentSeconds);
+        } else {
+            std::snprintf(sine, sizeof sine, " %.0f (%.0f) | 0 |", outcome.largestStep,
+                          outcome.allowedStep);
+        }
     }
     std::printf("| %s | %u | %s | %u | %+.0f | %s | %s | %.2f | %llu / %llu | %llu / %llu | %llu "
                 "| %llu | %llu |%s %s |\n",
@@ -326,7 +343,7 @@ void WriteBurstPlot(const CadenceOptions& options) {
     for (size_t s = 1; s < run.timeDepthMs.size(); ++s) {
         top = std::max({top, run.timeDepthMs[s], run.controlDepthMs[s], run.effectiveTargetMs[s]});
     }
-    top = std::ceil(top * 1.1 / 10.0) * 10.0;
+    top = std::ceil(top * 1.1 / 50.0) * 50.0;
     SvgPlot plot("Bursts of 3 blocks, 48 kHz, device buffers of 1024 frames, +300 ppm, target "
                  "40 ms (per second)",
                  row.seconds / 60.0, 0.0, top, "depth (ms)");
@@ -433,11 +450,13 @@ bool RunCadenceTables(const CadenceOptions& options) {
     }
     std::printf("Target changes through SetLatencyTarget at %.0f s, 48 kHz, host blocks and "
                 "device buffers of 1024 frames. The goals above, settled again %zu s after the "
-                "change; and over the whole played output no step between neighbouring samples "
-                "of a channel beyond the sine's own largest step (at the correction's bound) + "
+                "change; and over the played output (from the change on where control was off "
+                "before it, until %zu s after it where it is switched off) no step between "
+                "neighbouring samples of a channel beyond the sine's own largest step (at the "
+                "correction's bound) + "
                 "2 x amplitude / %.0f (a crossfade) + 2 LSB, and no run of two or more frames of "
                 "digital silence after the first sound.\n\n",
-                options.changeAtSeconds, kSettlingSeconds, kCrossfadeFrames);
+                options.changeAtSeconds, kSettlingSeconds, kSettlingSeconds, kCrossfadeFrames);
     met = RunRows(rows, true) && met;
 
     met = RunSinad(options) && met;

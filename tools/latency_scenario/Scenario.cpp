@@ -98,17 +98,19 @@ private:
     double previous = 0.0;
 };
 
-// Watches the played output for steps and runs of digital silence.
+// Watches the played output for steps and runs of digital silence. Outside
+// the watched part it still follows the output, so that a run of silence is
+// told from the lead-in and counted when any of it is watched.
 class PlayedWatch {
 public:
     explicit PlayedWatch(ScenarioResult& runResult) : result(runResult) {}
 
-    void Add(const int16_t* samples, uint32_t count, double seconds) {
+    void Add(const int16_t* samples, uint32_t count, double seconds, bool watched) {
         for (uint32_t i = 0; i + kChannels <= count; i += kChannels) {
             bool silent = true;
             for (uint32_t c = 0; c < kChannels; ++c) {
                 const int16_t value = samples != nullptr ? samples[i + c] : int16_t{0};
-                if (started) {
+                if (started && watched) {
                     result.largestStep = std::max(result.largestStep,
                                                   std::fabs(static_cast<double>(value) - last[c]));
                 }
@@ -120,6 +122,7 @@ public:
                 if (silentFrames++ == 0) {
                     silentSince = seconds;
                 }
+                silentWatched = silentWatched || watched;
                 continue;
             }
             EndRun();
@@ -128,7 +131,7 @@ public:
     }
 
     void EndRun() {
-        if (heard && silentFrames >= 2) {
+        if (heard && silentWatched && silentFrames >= 2) {
             ++result.silentRuns;
             result.longestSilentRunFrames = std::max(result.longestSilentRunFrames, silentFrames);
             if (result.firstSilentRunSeconds < 0.0) {
@@ -136,6 +139,7 @@ public:
             }
         }
         silentFrames = 0;
+        silentWatched = false;
     }
 
 private:
@@ -144,6 +148,7 @@ private:
     bool heard = false; // a non-zero sample has played: the lead-in is over
     int16_t last[kChannels] = {};
     uint64_t silentFrames = 0;
+    bool silentWatched = false;
     double silentSince = 0.0;
 };
 
@@ -234,7 +239,8 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
         // control call, the engine's block.
         if (playAt == next) {
             const VirtualDevice::Played played = VirtualDevice::Play();
-            watch.Add(played.samples, played.count, now);
+            watch.Add(played.samples, played.count, now,
+                      now >= settings.watchFromSeconds && now < settings.watchUntilSeconds);
             ++ticks;
             requestAt = now + callbackLateness * callbackRandom.Next();
         } else if (requestAt == next) {

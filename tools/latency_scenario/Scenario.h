@@ -40,6 +40,10 @@ struct ScenarioSettings {
     // A new target set through the instance mid-run; negative = none.
     double changeAtSeconds = -1.0;
     uint32_t changeToMilliseconds = 0;
+
+    // The part of the played output watched for steps and silence.
+    double watchFromSeconds = 0.0;
+    double watchUntilSeconds = 1e300;
 };
 
 // Counters at the end of one second of audio, from the start of the run.
@@ -69,10 +73,11 @@ struct ScenarioResult {
     uint64_t starvedPeriods = 0; // over the whole run
     uint64_t ringCapacity = 0;   // samples
 
-    // The played output, watched as it plays: the largest step between
-    // neighbouring samples of one channel, and runs of two or more frames of
-    // exact zero on every channel after the first non-zero sample (the sine
-    // never makes one; the lead-in of silence before it does not count).
+    // The played output from watchFromSeconds until watchUntilSeconds, watched
+    // as it plays: the largest step between neighbouring samples of one
+    // channel, and runs of two or more frames of exact zero on every channel
+    // after the first non-zero sample (the sine never makes one; the lead-in
+    // of silence before it does not count).
     double largestStep = 0.0;
     uint64_t silentRuns = 0;
     uint64_t longestSilentRunFrames = 0;
