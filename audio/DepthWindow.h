@@ -7,13 +7,16 @@ namespace zvaudio {
 
 // The lowest, the highest and the mean of the queue depths seen over the last one to two
 // windows of time, in constant time and space: the current window and the one before it
-// together. A sample may rise at once after it is taken (a block written): `high` says how
-// far.
+// together. A sample may count towards the mean as measured one way (on smoothed time) and
+// towards the extremes as it stood, and may rise at once after it is taken (a block
+// written): `high` says how far.
 class DepthWindow {
 public:
-    void Add(double depth, double now, double windowSeconds) { Add(depth, depth, now, windowSeconds); }
+    void Add(double depth, double now, double windowSeconds) {
+        Add(depth, depth, depth, now, windowSeconds);
+    }
 
-    void Add(double depth, double high, double now, double windowSeconds) {
+    void Add(double meanSample, double depth, double high, double now, double windowSeconds) {
         if (now - windowStart >= windowSeconds) {
             // A gap of more than a window leaves nothing of the old ones.
             previous = now - windowStart >= 2.0 * windowSeconds ? Bucket{} : current;
@@ -22,7 +25,7 @@ public:
         }
         current.lowest = std::min(current.lowest, depth);
         current.highest = std::max(current.highest, high);
-        current.sum += depth;
+        current.sum += meanSample;
         ++current.count;
     }
 

@@ -31,7 +31,8 @@ LatencySteering::LatencySteering(uint32_t channelCount, uint32_t rate, uint32_t 
     : channels(std::max<uint32_t>(channelCount, 1)), sampleRate(std::max<uint32_t>(rate, 1)),
       ringCapacity(capacity), requestedSamples(requested), glidingSamples(requested),
       targetSamples(std::min(requested, capacity) / channels * channels),
-      leadInPending(!midStream), controller(VariableRateResampler::kMaxDeviation),
+      leadInPending(!midStream), joining(midStream), requestClock(1.0 / sampleRate, kRequestClockHz),
+      blockClock(1.0 / sampleRate, kBlockClockHz), controller(VariableRateResampler::kMaxDeviation),
       resampler(channels) {
     // A block of the largest size already seen finds its room: the first one after a new
     // steering allocates nothing.
@@ -118,8 +119,15 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     const double needed =
         neededSamples > 0.0 ? neededSamples
                             : (bufferSamples > 0 ? bufferSamples : static_cast<double>(largestRoom));
-    const double wanted =
-        std::min(std::max(glidingSamples, needed + Samples(kMarginSeconds)), limit);
+    // A need that outgrows the margin is met at once; one that grows within it, as a
+    // slightly later block does, is glided to, so that the depth can follow.
+    const double floor = needed + Samples(kMarginSeconds);
+    if (floor > needFloor + Samples(kMarginSeconds) || floor <= needFloor) {
+        needFloor = floor;
+    } else {
+        needFloor = std::min(floor, needFloor + Samples(kGlidePerSecond * seconds));
+    }
+    const double wanted = std::min(std::max(glidingSamples, needFloor), limit);
     if (seconds > 0.0) {
         targetSlope =
             std::clamp(Seconds(wanted - exactTarget) / seconds, -kGlidePerSecond, kGlidePerSecond);
@@ -133,12 +141,19 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
     const double now = SteeringClock::Now();
     largestRoom = std::max(largestRoom, block.room);
     const uint32_t buffer = bufferSamples > 0 ? bufferSamples : hostSamples;
-    const double sinceRequest = requestClock.FractionSinceRequest(now, Seconds(buffer));
+    const double sinceRequest = requestClock.FractionSince(now);
     double depth = ring.Available() + playingSamples * (1.0 - sinceRequest);
+    // The queue drains at the stream's rate: at the block's smoothed time it stood higher
+    // than now by what played since (lower, if that time is still to come).
+    blockClock.OnEvent(now, static_cast<double>(hostSamples / channels));
+    // Until the loop has locked onto the cadence, its smoothed time is not yet a better
+    // guess than the arrival.
+    double steadyDepth =
+        blockClock.Locked(now) ? depth + Samples(now - blockClock.SmoothedTime()) : depth;
 
     if (!measured && !leadInPending) {
         // Joining a running stream: glide from the depth it has to the one requested.
-        glidingSamples = std::min<double>(requestedSamples, depth);
+        glidingSamples = std::min<double>(requestedSamples, steadyDepth);
         exactTarget = glidingSamples;
     }
     UpdateTargetLocked(Seconds(hostSamples));
@@ -150,19 +165,21 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
         // the platform's cadence; the part of a buffer's time since it asked is what that
         // take costs the queue.
         const double early = requestPending ? buffer * sinceRequest : 0.0;
-        const double wanted = exactTarget - depth + early;
+        const double wanted = exactTarget - steadyDepth + early;
         if (wanted > 0) {
             added = std::min(static_cast<uint32_t>(wanted) / channels * channels, ringCapacity);
             WriteSilence(ring, added);
         }
         depth += added - early;
-        firstDepth = smoothedDepth = depth;
+        steadyDepth += added - early;
+        firstDepth = smoothedDepth = steadyDepth;
+        settledAt = now + kSettlingSeconds;
         // What the queue did before it ran dry says nothing about the cadence.
         blockDepths.Clear();
         requestDepths.Clear();
         measured = true;
     } else if (!measured) {
-        firstDepth = smoothedDepth = depth;
+        firstDepth = smoothedDepth = steadyDepth;
         measured = true;
     } else {
         // A cut lowers every depth from here on by what it removed.
@@ -170,17 +187,21 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
         smoothedDepth -= block.removed;
         blockDepths.Shift(-static_cast<double>(block.removed));
         requestDepths.Shift(-static_cast<double>(block.removed));
-        firstDepth += (depth - firstDepth) * smoothingWeight;
+        firstDepth += (steadyDepth - firstDepth) * smoothingWeight;
         smoothedDepth += (firstDepth - smoothedDepth) * smoothingWeight;
     }
     // The depth before a block is the lowest it gets until that block.
-    blockDepths.Add(depth, depth + block.count, now, WindowSeconds(Seconds(hostSamples)));
+    blockDepths.Add(depth, depth, depth + block.count, now, WindowSeconds(Seconds(hostSamples)));
 
     LearnNeedLocked(now);
 
+    if (joining && smoothedDepth >= exactTarget - Samples(kMarginSeconds)) {
+        joining = false;
+    }
     const double excess = smoothedDepth - exactTarget;
     errorSeconds = Seconds(excess);
-    if (excess > Samples(kFarAboveSeconds)) {
+    const double farAbove = now < settledAt ? kSettlingCutSeconds : kFarAboveSeconds;
+    if (excess > Samples(farAbove)) {
         cutting = true;
     } else if (excess < Samples(kCutUntilSeconds)) {
         cutting = false;
@@ -201,7 +222,8 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
 
 void LatencySteering::OnRequestLocked(uint32_t queued) {
     const double now = SteeringClock::Now();
-    requestClock.OnRequest(now);
+    // The buffer this request takes is known only after the take: the last one stands in.
+    requestClock.OnEvent(now, static_cast<double>(bufferSamples / channels));
     requestDepths.Add(queued, now, WindowSeconds(0.0));
     playingSamples = 0; // until a take hands it a buffer
 }
@@ -233,7 +255,9 @@ void LatencySteering::LearnNeedLocked(double now) {
 
 void LatencySteering::OnTakeLocked(uint32_t queuedBefore, uint32_t taken, uint32_t requested,
                                    bool onRequest) {
-    if (taken < requested || queuedBefore == 0) {
+    // A steering that joined a running stream does not count what the stream did before
+    // its depth was built up: that was not a run dry of its making.
+    if ((taken < requested || queuedBefore == 0) && !joining) {
         leadInPending = true;
     }
     bufferSamples = requested;

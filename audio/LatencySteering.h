@@ -1,8 +1,8 @@
 #pragma once
 
+#include "CadenceClock.h"
 #include "DepthWindow.h"
 #include "LatencyController.h"
-#include "RequestClock.h"
 #include "SampleRingBuffer.h"
 #include "VariableRateResampler.h"
 
@@ -19,10 +19,12 @@ namespace zvaudio {
 //
 // The depth is measured at every host block, before it is written: the queued samples plus
 // the part of the platform's last buffer not played yet, taking it to play evenly from its
-// request until the next one (the request cadence comes from a RequestClock, so that the
-// scheduling of two threads does not jitter it). It is smoothed by two first-order stages
-// of kSmoothingSeconds each, so that a block's jitter moves the correction by a small
-// fraction of a ppm.
+// request until the next one. Both streams of events are timed by a CadenceClock: the
+// platform's buffer is taken to start playing at its request's smoothed time, and the depth
+// is carried from the moment the block arrived to its smoothed time, so that neither the
+// scheduling of two threads nor a late or bunched block jitters the measurement. It is then
+// smoothed by two first-order stages of kSmoothingSeconds each, so that what jitter is left
+// moves the correction by a small fraction of a ppm.
 //
 // The depth steered to, the effective target, is the requested one raised to what the
 // cadence needs: at every request the queue must hold the buffer the platform takes. Each
@@ -45,11 +47,16 @@ public:
     // above it, as far as the queue can spare.
     static constexpr double kFarAboveSeconds = 0.020;
     static constexpr double kCutUntilSeconds = 0.002;
+    // For this long after a lead-in, any depth more than kSettlingCutSeconds above the
+    // target is cut: a lead-in is sized on one block, and a cadence that bunches its
+    // blocks lifts the depth above it by up to a burst.
+    static constexpr double kSettlingSeconds = 10.0;
+    static constexpr double kSettlingCutSeconds = 0.005;
     // Kept above what the cadence needs, and left in the queue by every cut.
     static constexpr double kMarginSeconds = 0.004;
     // The learnt need is held this long after it was last reached, then falls this fast,
     // slow enough that the controller follows without a cut.
-    static constexpr double kNeedHoldSeconds = 10.0;
+    static constexpr double kNeedHoldSeconds = 60.0;
     static constexpr double kNeedFallPerSecond = 0.0003;
     // How fast the target rises towards a higher request: half the correction bound, which
     // leaves room for the largest drift the controller corrects.
@@ -58,6 +65,11 @@ public:
     // length, or of four requests or four host blocks if longer, so that a window spans the
     // pattern of any common cadence.
     static constexpr double kWindowSeconds = 0.5;
+    // Bandwidths of the loops timing the platform's requests, which a scheduler delays by
+    // fractions of a millisecond, and the host's blocks, which an engine may hand over
+    // tens of milliseconds late or several at once.
+    static constexpr double kRequestClockHz = 0.2;
+    static constexpr double kBlockClockHz = 0.1;
     // Crossfade over the join of a removal: 1.3 ms at 48 kHz.
     static constexpr uint32_t kCrossfadeFrames = 64;
 
@@ -127,16 +139,20 @@ private:
     // Under streamMutex.
     uint32_t requestedSamples;
     double glidingSamples;          // the requested target as glided to so far
+    double needFloor = 0.0;         // the learnt need with its margin, as glided to so far
     double exactTarget = 0.0;       // effective, steered to
     uint32_t targetSamples;         // the same in whole frames, as reported
     double neededSamples = 0.0;     // learnt need of the cadence, margin excluded
     double needHeldUntil = 0.0;     // on SteeringClock
     double lastLearnSeconds = 0.0;
+    double settledAt = 0.0;         // on SteeringClock: the end of a lead-in's settling
     double firstDepth = 0.0;        // smoothing stage one
     double smoothedDepth = 0.0;     // stage two: the depth steered
     bool leadInPending;
+    bool joining;                   // joined a running stream, depth not yet built up
     bool measured = false;          // a depth has been measured
-    RequestClock requestClock;
+    CadenceClock requestClock;
+    CadenceClock blockClock;
     DepthWindow requestDepths;      // queued samples at requests, before the take
     DepthWindow blockDepths;        // depths measured before blocks
     uint32_t bufferSamples = 0;     // of the platform's buffers; 0 before the first fill
