@@ -102,11 +102,13 @@ void LatencySteering::RemoveFrames(float* block, uint32_t frames, uint32_t remov
 
 void LatencySteering::UpdateTargetLocked(double seconds) {
     // Room beside the target for what the cadence writes on top of it (at least a host
-    // block) and the margin, so that a write never overwrites what is still to be played.
-    const double above = blockDepths.Empty()
-                             ? 0.0
-                             : blockDepths.Highest() - blockDepths.Mean();
-    const double reserve = std::max(above, static_cast<double>(largestRoom)) + Samples(kMarginSeconds);
+    // block) and for a platform buffer, so that a write never overwrites what is still to
+    // be played, whatever the phase of the requests.
+    const double above =
+        blockDepths.Empty() ? 0.0 : blockDepths.Highest() - blockDepths.Mean();
+    const double buffer =
+        bufferSamples > 0 ? static_cast<double>(bufferSamples) : static_cast<double>(largestRoom);
+    const double reserve = std::max(above, static_cast<double>(largestRoom)) + buffer;
     const double limit = std::max(0.0, static_cast<double>(ringCapacity) - reserve);
 
     if (requestedSamples <= glidingSamples) {
@@ -127,7 +129,16 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     } else {
         needFloor = std::min(floor, needFloor + Samples(kGlidePerSecond * seconds));
     }
-    const double wanted = std::min(std::max(glidingSamples, needFloor), limit);
+    double wanted = std::min(std::max(glidingSamples, needFloor), limit);
+    if (joining) {
+        // Joining a stream, everything the target asks is glided to from the depth found;
+        // nothing is cut or padded for it.
+        if (wanted <= exactTarget + Samples(kGlidePerSecond * seconds)) {
+            joining = false;
+        } else {
+            wanted = exactTarget + Samples(kGlidePerSecond * seconds);
+        }
+    }
     if (seconds > 0.0) {
         targetSlope =
             std::clamp(Seconds(wanted - exactTarget) / seconds, -kGlidePerSecond, kGlidePerSecond);
@@ -152,9 +163,18 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
         blockClock.Locked(now) ? depth + Samples(now - blockClock.SmoothedTime()) : depth;
 
     if (!measured && !leadInPending) {
-        // Joining a running stream: glide from the depth it has to the one requested.
-        glidingSamples = std::min<double>(requestedSamples, steadyDepth);
-        exactTarget = glidingSamples;
+        if (requestPending) {
+            // Joining a stream whose ring the platform found empty: it has run dry, and
+            // gliding up from empty would pad request after request with silence. It
+            // starts as a stream does, at the least depth the cadence needs.
+            leadInPending = true;
+            joining = false;
+            glidingSamples = 0.0;
+        } else {
+            // Joining a running stream: glide from the depth it has to the one requested.
+            glidingSamples = std::min<double>(requestedSamples, steadyDepth);
+            exactTarget = glidingSamples;
+        }
     }
     UpdateTargetLocked(Seconds(hostSamples));
 
@@ -195,9 +215,6 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
 
     LearnNeedLocked(now);
 
-    if (joining && smoothedDepth >= exactTarget - Samples(kMarginSeconds)) {
-        joining = false;
-    }
     const double excess = smoothedDepth - exactTarget;
     errorSeconds = Seconds(excess);
     const double farAbove = now < settledAt ? kSettlingCutSeconds : kFarAboveSeconds;

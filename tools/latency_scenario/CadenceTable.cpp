@@ -130,6 +130,7 @@ struct Outcome {
     uint64_t silentRuns = 0;
     double longestSilentMs = 0.0;
     double firstSilentSeconds = -1.0;
+    bool joinedDry = false;
     std::string failed; // goals not met, comma separated
 };
 
@@ -216,6 +217,7 @@ Outcome Evaluate(const Row& row, const ScenarioResult& run) {
     outcome.silentRuns = run.silentRuns;
     outcome.longestSilentMs = FramesToMs(static_cast<double>(run.longestSilentRunFrames), row.rate);
     outcome.firstSilentSeconds = run.firstSilentRunSeconds;
+    outcome.joinedDry = run.joinedDry;
     if (row.changes) {
         if (outcome.largestStep > outcome.allowedStep) {
             Fail(outcome, "step");
@@ -274,8 +276,8 @@ bool RunRow(const Row& row) {
                           outcome.largestStep, outcome.allowedStep, Count(outcome.silentRuns),
                           outcome.longestSilentMs, outcome.firstSilentSeconds);
         } else {
-            std::snprintf(sine, sizeof sine, " %.0f (%.0f) | 0 |", outcome.largestStep,
-                          outcome.allowedStep);
+            std::snprintf(sine, sizeof sine, " %.0f (%.0f) | 0%s |", outcome.largestStep,
+                          outcome.allowedStep, outcome.joinedDry ? " (ran dry before: lead-in)" : "");
         }
     }
     std::printf("| %s | %u | %s | %u | %+.0f | %s | %s | %.2f | %llu / %llu | %llu / %llu | %llu "

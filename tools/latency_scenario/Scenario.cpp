@@ -109,18 +109,24 @@ public:
         for (uint32_t i = 0; i + kChannels <= count; i += kChannels) {
             bool silent = true;
             for (uint32_t c = 0; c < kChannels; ++c) {
+                silent = silent && (samples == nullptr || samples[i + c] == 0);
+            }
+            // A lead-in after a restart: its silence and the steps into and out of it.
+            const bool leadIn = silent ? (silentFrames > 0 ? inLeadIn : seconds < leadInBy)
+                                       : false;
+            for (uint32_t c = 0; c < kChannels; ++c) {
                 const int16_t value = samples != nullptr ? samples[i + c] : int16_t{0};
-                if (started && watched) {
+                if (started && watched && !leadIn && !inLeadIn) {
                     result.largestStep = std::max(result.largestStep,
                                                   std::fabs(static_cast<double>(value) - last[c]));
                 }
                 last[c] = value;
-                silent = silent && value == 0;
             }
             started = true;
             if (silent) {
                 if (silentFrames++ == 0) {
                     silentSince = seconds;
+                    inLeadIn = leadIn;
                 }
                 silentWatched = silentWatched || watched;
                 continue;
@@ -130,8 +136,12 @@ public:
         }
     }
 
+    // The played output starts over, as at a start: a run of silence that begins within
+    // the next `seconds` is a lead-in, and the steps into and out of it are not faults.
+    void Restart(double now, double seconds) { leadInBy = now + seconds; }
+
     void EndRun() {
-        if (heard && silentWatched && silentFrames >= 2) {
+        if (heard && silentWatched && silentFrames >= 2 && !inLeadIn) {
             ++result.silentRuns;
             result.longestSilentRunFrames = std::max(result.longestSilentRunFrames, silentFrames);
             if (result.firstSilentRunSeconds < 0.0) {
@@ -140,6 +150,7 @@ public:
         }
         silentFrames = 0;
         silentWatched = false;
+        inLeadIn = false;
     }
 
 private:
@@ -150,6 +161,8 @@ private:
     uint64_t silentFrames = 0;
     bool silentWatched = false;
     double silentSince = 0.0;
+    double leadInBy = -1.0; // a silent run starting before this is a restart's lead-in
+    bool inLeadIn = false;
 };
 
 // Virtual time, the clock of latency control's depth measurement in a run.
@@ -202,6 +215,8 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
     size_t second = 0;
     ZVAudioOutputStats settled{};
     uint64_t starvedAtSettling = 0;
+    uint64_t deferredSecondAgo = 0; // requests that found the ring empty, a second ago
+    uint64_t deferredLastSecond = 0;
     const auto seconds = static_cast<size_t>(settings.seconds);
     while (second < seconds) {
         const double playAt = static_cast<double>(ticks) * devicePeriod;
@@ -223,6 +238,8 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
             result.totals.push_back(RunningTotals{latency.samplesRemoved, latency.samplesInserted,
                                                   stats.silenceSamples, stats.samplesDropped,
                                                   VirtualDevice::StarvedPeriods()});
+            deferredLastSecond = stats.requestsDeferred - deferredSecondAgo;
+            deferredSecondAgo = stats.requestsDeferred;
             ++second;
             if (second == kSettlingSeconds) {
                 settled = stats;
@@ -247,6 +264,16 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
             VirtualDevice::Request();
             requestAt = kNever;
         } else if (changeAt == next) {
+            // Switching control on in a stream whose requests found the ring empty in the
+            // last second: it has run dry, and starts over with a lead-in as at a start.
+            const uint64_t deferredNow = output.GetStats().requestsDeferred - deferredSecondAgo;
+            if (settings.targetMilliseconds == 0 && settings.changeToMilliseconds != 0 &&
+                deferredLastSecond + deferredNow > 0) {
+                result.joinedDry = true;
+                // What is still in flight plays first: up to the ring's depth and the
+                // device's three buffers.
+                watch.Restart(now, 4.0 * static_cast<double>(settings.deviceFrames) / rate + 0.1);
+            }
             output.SetLatencyTarget(settings.changeToMilliseconds);
             changeAt = kNever;
         } else {

@@ -82,6 +82,9 @@ struct ScenarioResult {
     uint64_t silentRuns = 0;
     uint64_t longestSilentRunFrames = 0;
     double firstSilentRunSeconds = -1.0;
+    // Control was switched on in a stream that had run dry (requests found the ring
+    // empty in the second before): its lead-in is watched as a start's is.
+    bool joinedDry = false;
 
     std::vector<int16_t> played; // with capture: every played period
 };
