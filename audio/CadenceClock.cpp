@@ -6,16 +6,16 @@
 namespace zvaudio {
 
 CadenceClock::CadenceClock(double nominal, double bandwidth)
-    : secondsPerUnit(std::max(nominal, 1e-12)), bandwidthHz(bandwidth) {}
+    : secondsPerUnit(std::max(nominal, 1e-12)), nominalSecondsPerUnit(secondsPerUnit),
+      bandwidthHz(bandwidth) {}
 
-void CadenceClock::OnEvent(double now, double units) {
-    units = std::max(units, 1.0);
-    if (!started) {
+double CadenceClock::OnEvent(double now, double units) {
+    if (!started || lastUnits <= 0.0) {
         smoothedTime = now;
         startTime = now;
         lastUnits = units;
         started = true;
-        return;
+        return 0.0;
     }
     const double period = lastUnits * secondsPerUnit;
     const double predicted = smoothedTime + period;
@@ -25,7 +25,7 @@ void CadenceClock::OnEvent(double now, double units) {
         // Start again from this event with the pace learnt.
         smoothedTime = now;
         lastUnits = units;
-        return;
+        return 0.0;
     }
     // Gains of a critically damped second-order loop at bandwidthHz, per period, held
     // below 0.5 so that the loop stays well damped at the longest periods. Deviations
@@ -36,16 +36,21 @@ void CadenceClock::OnEvent(double now, double units) {
     const double omegaT = std::min(2.0 * kPi * bandwidth * period, 0.5);
     const double bounded = std::clamp(error, -4.0 * period, 4.0 * period);
     smoothedTime = predicted + std::sqrt(2.0) * omegaT * bounded;
-    secondsPerUnit += omegaT * omegaT * bounded / lastUnits;
-    secondsPerUnit = std::max(secondsPerUnit, 1e-12);
+    // A clock's pace differs from its nominal one by its drift, a few hundred ppm; bursts
+    // of events must not talk the loop into another pace.
+    secondsPerUnit = std::clamp(secondsPerUnit + omegaT * omegaT * bounded / lastUnits,
+                                nominalSecondsPerUnit * (1.0 - kPaceRange),
+                                nominalSecondsPerUnit * (1.0 + kPaceRange));
     lastUnits = units;
+    return error;
 }
 
-double CadenceClock::FractionSince(double now) const {
-    if (!started) {
+double CadenceClock::FractionSince(double now, double fallbackPeriod) const {
+    const double period = Period() > 0.0 ? Period() : fallbackPeriod;
+    if (!started || period <= 0.0) {
         return 0.0;
     }
-    return std::clamp((now - smoothedTime) / Period(), 0.0, 1.0);
+    return std::clamp((now - smoothedTime) / period, 0.0, 1.0);
 }
 
 } // namespace zvaudio

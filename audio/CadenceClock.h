@@ -23,22 +23,25 @@ public:
     static constexpr double kNarrowingSeconds = 5.0;
     CadenceClock(double secondsPerUnit, double bandwidthHz);
 
+    // The pace stays within this fraction of the nominal one.
+    static constexpr double kPaceRange = 0.01;
+
     // An event at `now` (seconds, monotonic) that starts `units` frames of audio (a host
     // block, or the buffer a platform request takes); the next event is due when they
-    // have played.
-    void OnEvent(double now, double units);
+    // have played; 0 when not known yet, which only anchors the loop. Returns how late
+    // the event came against the loop's prediction (negative: early); 0 when the loop
+    // had nothing to predict from, and after a restart.
+    double OnEvent(double now, double units);
 
     bool Started() const { return started; }
-    // Narrowed and settled at the final bandwidth: its smoothed time is trustworthy.
-    bool Locked(double now) const { return started && now - startTime >= 2.0 * kNarrowingSeconds; }
     // Smoothed time of the latest event.
     double SmoothedTime() const { return smoothedTime; }
-    // Seconds from the latest event to the next one.
+    // Seconds from the latest event to the next one; 0 while its length is unknown.
     double Period() const { return lastUnits * secondsPerUnit; }
 
     // Fraction of a period since the latest event's smoothed time, in [0, 1]; 0 before the
-    // first event.
-    double FractionSince(double now) const;
+    // first event. fallbackPeriod stands in while the latest event's length is unknown.
+    double FractionSince(double now, double fallbackPeriod) const;
 
 private:
     bool started = false;
@@ -46,6 +49,7 @@ private:
     double smoothedTime = 0.0;
     double lastUnits = 0.0;
     double secondsPerUnit;
+    double nominalSecondsPerUnit;
     double bandwidthHz;
 };
 

@@ -54,6 +54,8 @@ LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t coun
     // While a cut removes a large error the loop holds its integral, which must learn the
     // drift, not the burst. A target on the move is followed by feeding its slope forward.
     const double loop = controller.Update(errorSeconds, blockSeconds, cutting);
+
+
     const double correction = std::clamp(loop + targetSlope, -VariableRateResampler::kMaxDeviation,
                                          VariableRateResampler::kMaxDeviation);
     // Worked out here, outside the lock, for the measurement that follows.
@@ -121,10 +123,11 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     const double needed =
         neededSamples > 0.0 ? neededSamples
                             : (bufferSamples > 0 ? bufferSamples : static_cast<double>(largestRoom));
-    // A need that outgrows the margin is met at once; one that grows within it, as a
-    // slightly later block does, is glided to, so that the depth can follow.
+    // Once settled, a need that grows (a block later than any before) is glided to, so
+    // that the depth can follow: the margin covers the queue meanwhile. While a lead-in
+    // settles it is met at once.
     const double floor = needed + Samples(kMarginSeconds);
-    if (floor > needFloor + Samples(kMarginSeconds) || floor <= needFloor) {
+    if (floor <= needFloor || SteeringClock::Now() < settledAt) {
         needFloor = floor;
     } else {
         needFloor = std::min(floor, needFloor + Samples(kGlidePerSecond * seconds));
@@ -152,15 +155,21 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
     const double now = SteeringClock::Now();
     largestRoom = std::max(largestRoom, block.room);
     const uint32_t buffer = bufferSamples > 0 ? bufferSamples : hostSamples;
-    const double sinceRequest = requestClock.FractionSince(now);
+    const double sinceRequest = requestClock.FractionSince(now, Seconds(buffer));
     double depth = ring.Available() + playingSamples * (1.0 - sinceRequest);
-    // The queue drains at the stream's rate: at the block's smoothed time it stood higher
-    // than now by what played since (lower, if that time is still to come).
-    blockClock.OnEvent(now, static_cast<double>(hostSamples / channels));
-    // Until the loop has locked onto the cadence, its smoothed time is not yet a better
-    // guess than the arrival.
-    double steadyDepth =
-        blockClock.Locked(now) ? depth + Samples(now - blockClock.SmoothedTime()) : depth;
+    // The queue drains at the stream's rate: at the time the block was due it stood
+    // higher than now by what played since (lower, if that time is still to come).
+    const double lateness =
+        blockClock.OnEvent(now, static_cast<double>(hostSamples / channels));
+    // Less its own recent mean, so that the loop's phase while it locks on, or any
+    // lasting offset, never moves the measured depth; what is left is the block's
+    // lateness or bunching, which it takes out.
+    const double deviation = Samples(lateness);
+    if (!measured || leadInPending) {
+        meanDeviation = deviation;
+    }
+    meanDeviation += (deviation - meanDeviation) * smoothingWeight;
+    double steadyDepth = depth + deviation - meanDeviation;
 
     if (!measured && !leadInPending) {
         if (requestPending) {
@@ -260,12 +269,14 @@ void LatencySteering::LearnNeedLocked(double now) {
     // does not count as a dip.
     const double lowest = std::min(blockDepths.Lowest(), requestDepths.Lowest());
     const double need = blockDepths.Mean() - lowest + bufferSamples;
+    const bool settling = now < settledAt;
     if (need >= neededSamples) {
         neededSamples = need;
-        needHeldUntil = now + kNeedHoldSeconds;
+        needHeldUntil = now + (settling ? kSettlingHoldSeconds : kNeedHoldSeconds);
     } else if (now > needHeldUntil) {
-        neededSamples = std::max(
-            need, neededSamples - Samples(kNeedFallPerSecond * (now - lastLearnSeconds)));
+        const double fall = settling ? kSettlingFallPerSecond : kNeedFallPerSecond;
+        neededSamples =
+            std::max(need, neededSamples - Samples(fall * (now - lastLearnSeconds)));
     }
     lastLearnSeconds = now;
 }

@@ -58,6 +58,10 @@ public:
     // slow enough that the controller follows without a cut.
     static constexpr double kNeedHoldSeconds = 60.0;
     static constexpr double kNeedFallPerSecond = 0.0003;
+    // While a lead-in settles, what the queue does is partly the lead-in's own doing: the
+    // need is held only briefly and falls fast, and cuts take what it overstated.
+    static constexpr double kSettlingHoldSeconds = 1.0;
+    static constexpr double kSettlingFallPerSecond = 0.02;
     // How fast the target rises towards a higher request: half the correction bound, which
     // leaves room for the largest drift the controller corrects.
     static constexpr double kGlidePerSecond = 0.0005;
@@ -69,7 +73,7 @@ public:
     // fractions of a millisecond, and the host's blocks, which an engine may hand over
     // tens of milliseconds late or several at once.
     static constexpr double kRequestClockHz = 0.2;
-    static constexpr double kBlockClockHz = 0.1;
+    static constexpr double kBlockClockHz = 0.03;
     // Crossfade over the join of a removal: 1.3 ms at 48 kHz.
     static constexpr uint32_t kCrossfadeFrames = 64;
 
@@ -146,6 +150,7 @@ private:
     double needHeldUntil = 0.0;     // on SteeringClock
     double lastLearnSeconds = 0.0;
     double settledAt = 0.0;         // on SteeringClock: the end of a lead-in's settling
+    double meanDeviation = 0.0;     // of blocks from their smoothed times, as depth
     double firstDepth = 0.0;        // smoothing stage one
     double smoothedDepth = 0.0;     // stage two: the depth steered
     bool leadInPending;

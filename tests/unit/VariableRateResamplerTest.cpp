@@ -197,6 +197,31 @@ TEST(VariableRateResampler, OutputCountFollowsTheClampedRatio) {
     }
 }
 
+// Joining and leaving a stream at ratio 1: a resampler started at the next input and
+// flushed at the end hands over exactly the input, with no gap, repeat or fade; a NaN or an
+// infinity comes out as silence in its own sample only.
+TEST(VariableRateResampler, JoinsAndLeavesAStreamWithoutAGap) {
+    for (const ConversionPath path : {ConversionPath::Scalar, ConversionPath::Sse2}) {
+        std::vector<float> input = Sines({997.0, 440.0}, 5000);
+        input[2 * 1000] = std::nanf("");
+        input[2 * 3000 + 1] = -INFINITY;
+        VariableRateResampler resampler(2);
+        resampler.UsePath(path);
+        resampler.StartAtNextInput();
+        std::vector<float> output = Resample(resampler, input, {1024, 7});
+        std::vector<float> tail(VariableRateResampler::kMaxFlushFrames * 2);
+        const size_t flushed = resampler.Flush(tail.data());
+        output.insert(output.end(), tail.begin(), tail.begin() + static_cast<long>(flushed * 2));
+
+        input[2 * 1000] = 0.0f;
+        input[2 * 3000 + 1] = 0.0f;
+        ASSERT_EQ(output.size(), input.size()) << zvaudio::ConversionPathName(path);
+        for (size_t i = 0; i < input.size(); ++i) {
+            ASSERT_NEAR(output[i], input[i], 1e-6f) << "sample " << i;
+        }
+    }
+}
+
 TEST(VariableRateResampler, ResetStartsANewStream) {
     const std::vector<float> first = Noise(3000 * 2, 11);
     const std::vector<float> second = Noise(3000 * 2, 12);
