@@ -306,6 +306,11 @@ void AudioOutput::SetLatencyTarget(uint32_t milliseconds) {
         // stream stay as they were.
         std::unique_ptr<LatencySteering> joining =
             MakeSteering(milliseconds, streamChannelCount, streamSampleRate, capacity, true);
+        // Resampled blocks may come out a little longer than the host's: room for the
+        // largest one already, so that the intake allocates nothing when it meets it.
+        if (joining && convertBuffer.size() < joining->RoomFor(largestBlockSamples)) {
+            convertBuffer.resize(joining->RoomFor(largestBlockSamples));
+        }
         std::lock_guard<std::mutex> lock(streamMutex);
         steering = std::move(joining);
     }

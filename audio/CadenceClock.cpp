@@ -24,6 +24,7 @@ double CadenceClock::OnEvent(double now, double units) {
         // A stall or a burst far beyond the usual: the old phase says nothing any more.
         // Start again from this event with the pace learnt.
         smoothedTime = now;
+        startTime = now;
         lastUnits = units;
         return 0.0;
     }

@@ -34,6 +34,8 @@ public:
     double OnEvent(double now, double units);
 
     bool Started() const { return started; }
+    // When the loop started (or restarted with a length it did not know).
+    double StartTime() const { return startTime; }
     // Smoothed time of the latest event.
     double SmoothedTime() const { return smoothedTime; }
     // Seconds from the latest event to the next one; 0 while its length is unknown.

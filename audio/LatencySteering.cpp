@@ -168,7 +168,12 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
     if (!measured || leadInPending) {
         meanDeviation = deviation;
     }
-    meanDeviation += (deviation - meanDeviation) * smoothingWeight;
+    // Quick while the loop locks on, then slow, so that it follows the loop's settling
+    // but not a block's lateness.
+    const double meanSeconds =
+        now - blockClock.StartTime() < kDeviationLockSeconds ? kSmoothingSeconds : kDeviationMeanSeconds;
+    meanDeviation += (deviation - meanDeviation) *
+                     (1.0 - std::exp(-Seconds(hostSamples) / meanSeconds));
     double steadyDepth = depth + deviation - meanDeviation;
 
     if (!measured && !leadInPending) {

@@ -74,6 +74,11 @@ public:
     // tens of milliseconds late or several at once.
     static constexpr double kRequestClockHz = 0.2;
     static constexpr double kBlockClockHz = 0.03;
+    // How blocks deviate from the loop's prediction is taken relative to its mean, over
+    // kSmoothingSeconds for the first kDeviationLockSeconds of the loop, then over
+    // kDeviationMeanSeconds.
+    static constexpr double kDeviationLockSeconds = 20.0;
+    static constexpr double kDeviationMeanSeconds = 20.0;
     // Crossfade over the join of a removal: 1.3 ms at 48 kHz.
     static constexpr uint32_t kCrossfadeFrames = 64;
 
@@ -96,6 +101,11 @@ public:
     // previous block, resamples the block and applies a cut. A trailing partial frame is
     // left out so the ring stays interleaved.
     Block Prepare(const float* data, uint32_t count);
+
+    // Most samples a host block of `count` samples can become.
+    uint32_t RoomFor(uint32_t count) const {
+        return static_cast<uint32_t>(resampler.MaxOutputFrames(count / channels) * channels);
+    }
 
     // Intake, outside streamMutex, when control is switched off: the frames the resampler
     // still holds back, ready to queue before the unresampled blocks that follow.

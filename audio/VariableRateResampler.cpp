@@ -295,10 +295,23 @@ size_t VariableRateResampler::MaxOutputFrames(size_t inFrames) const {
 }
 
 size_t VariableRateResampler::Process(const float* in, size_t inFrames, float* out) {
+    const uint64_t steadyStep = step;
     if (primeHistory && inFrames > 0) {
         primeHistory = false;
         for (size_t frame = 0; frame < kTaps - 1; ++frame) {
             CopyFinite(in, channels, buffer.data() + frame * channels);
+        }
+        // The filter's delay has to come from somewhere: this first block is stretched
+        // to give as many frames as it has, its last output landing the delay before its
+        // last input, so that joining a stream takes nothing from its queue. 14 frames
+        // over a 1024-frame block lower the pitch by 1.4 % for that block alone.
+        constexpr size_t kDelay = kTaps / 2;
+        if (inFrames > 2 * kDelay) {
+            // Output n + 1 must find its window beyond the input: n x step >= inFrames -
+            // kDelay frames on from the first.
+            const double spacing = static_cast<double>(inFrames - kDelay) /
+                                   static_cast<double>(inFrames);
+            step = static_cast<uint64_t>(std::ceil(spacing * 4294967296.0));
         }
     }
     size_t written = 0;
@@ -311,6 +324,7 @@ size_t VariableRateResampler::Process(const float* in, size_t inFrames, float* o
         written += Render(out + written * channels);
         DropConsumed();
     }
+    step = steadyStep;
     return written;
 }
 

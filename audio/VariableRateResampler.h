@@ -48,8 +48,9 @@ public:
     void Reset();
 
     // For joining a stream already playing: the next Process call's first frame comes out
-    // first, without the filter's delay, and the history before it repeats that frame, so
-    // the output neither pauses nor fades in.
+    // first, the history before it repeats that frame, and that call gives as many frames
+    // as it takes (stretched by the filter's delay), so the output neither pauses, fades
+    // in nor falls short.
     void StartAtNextInput();
 
     // Most frames Flush can write.

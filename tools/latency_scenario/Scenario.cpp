@@ -215,8 +215,11 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
     size_t second = 0;
     ZVAudioOutputStats settled{};
     uint64_t starvedAtSettling = 0;
-    uint64_t deferredSecondAgo = 0; // requests that found the ring empty, a second ago
-    uint64_t deferredLastSecond = 0;
+    // Requests that found the ring empty and samples padded, a second ago and over the
+    // last second: whether the stream has been running dry.
+    uint64_t deferredSecondAgo = 0;
+    uint64_t paddedSecondAgo = 0;
+    uint64_t dryLastSecond = 0;
     const auto seconds = static_cast<size_t>(settings.seconds);
     while (second < seconds) {
         const double playAt = static_cast<double>(ticks) * devicePeriod;
@@ -238,8 +241,10 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
             result.totals.push_back(RunningTotals{latency.samplesRemoved, latency.samplesInserted,
                                                   stats.silenceSamples, stats.samplesDropped,
                                                   VirtualDevice::StarvedPeriods()});
-            deferredLastSecond = stats.requestsDeferred - deferredSecondAgo;
+            dryLastSecond = stats.requestsDeferred - deferredSecondAgo + stats.silenceSamples -
+                            paddedSecondAgo;
             deferredSecondAgo = stats.requestsDeferred;
+            paddedSecondAgo = stats.silenceSamples;
             ++second;
             if (second == kSettlingSeconds) {
                 settled = stats;
@@ -264,11 +269,14 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
             VirtualDevice::Request();
             requestAt = kNever;
         } else if (changeAt == next) {
-            // Switching control on in a stream whose requests found the ring empty in the
-            // last second: it has run dry, and starts over with a lead-in as at a start.
-            const uint64_t deferredNow = output.GetStats().requestsDeferred - deferredSecondAgo;
+            // Switching control on in a stream whose requests found the ring empty or
+            // short in the last second: it has run dry, and starts over with a lead-in as
+            // at a start.
+            const ZVAudioOutputStats stats = output.GetStats();
+            const uint64_t dryNow = stats.requestsDeferred - deferredSecondAgo +
+                                    stats.silenceSamples - paddedSecondAgo;
             if (settings.targetMilliseconds == 0 && settings.changeToMilliseconds != 0 &&
-                deferredLastSecond + deferredNow > 0) {
+                dryLastSecond + dryNow > 0) {
                 result.joinedDry = true;
                 // What is still in flight plays first: up to the ring's depth and the
                 // device's three buffers.
