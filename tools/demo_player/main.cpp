@@ -167,8 +167,8 @@ void PrintToneQuality(const WavFile& recording, const DemoOptions& options,
                     from, to);
         return;
     }
-    std::printf("  measured %.2f s to %.2f s of the recording (%zu windows)\n", tone.fromSeconds,
-                tone.toSeconds, tone.windows);
+    std::printf("  measured %.2f s to %.2f s of the recording (%llu windows)\n", tone.fromSeconds,
+                tone.toSeconds, static_cast<unsigned long long>(tone.windows));
     std::printf("  SINAD worst window %.1f dB (at %.2f s), overall %.1f dB\n", tone.worstSinadDb,
                 tone.worstAtSeconds, tone.overallSinadDb);
 }
