@@ -78,8 +78,10 @@ private:
 
     CacheLineSamples convertBuffer;
     std::unique_ptr<SampleRingBuffer> ring;
-    // Read and written only under streamMutex, which orders it; relaxed
-    // accesses spare the request path a locked exchange.
+    // Read and written only under streamMutex, which orders it. Relaxed: on
+    // x86 a sequentially consistent store or exchange is a locked XCHG, a
+    // relaxed one a plain MOV ("C/C++11 mappings to processors",
+    // cl.cam.ac.uk/~pes20/cpp/cpp0xmappings.html).
     std::atomic<bool> bufferRequested{false};
     // The current stream's latency control; null when it is off. Replaced
     // only by host calls, under streamMutex.
