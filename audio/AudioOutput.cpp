@@ -211,8 +211,8 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
     stats.samplesQueued += handed;
     stats.samplesDropped += queuedBefore + handed - ring->Available();
 
-    if (bufferRequested.load() && FillOutputBuffer()) {
-        bufferRequested.exchange(false);
+    if (bufferRequested.load(std::memory_order_relaxed) && FillOutputBuffer(ring->Available())) {
+        bufferRequested.store(false, std::memory_order_relaxed);
     }
 }
 
@@ -223,19 +223,19 @@ void AudioOutput::OnBufferRequested(ZVSoundHandle handle) {
     if (steering) {
         steering->OnRequestLocked(ring->Available()); // whether or not the ring can serve it
     }
-    if (ring->Available() == 0) {
-        bufferRequested.exchange(true);
+    // Counted once: the fill below runs under the same lock hold.
+    const uint32_t queued = ring->Available();
+    if (queued == 0) {
+        bufferRequested.store(true, std::memory_order_relaxed);
         ++stats.requestsDeferred;
         return;
     }
-    if (bufferRequested.load()) {
-        bufferRequested.exchange(false);
-    }
+    bufferRequested.store(false, std::memory_order_relaxed);
     // A request that meets a busy platform is dropped; the device asks again.
-    FillOutputBuffer();
+    FillOutputBuffer(queued);
 }
 
-bool AudioOutput::FillOutputBuffer() {
+bool AudioOutput::FillOutputBuffer(uint32_t queuedBefore) {
     AudioOutputBuffer buffer{nullptr, 0};
     if (const ZVResult result = ZVAudioGetOutputBuffer(soundHandle, &buffer); result != kResultOk) {
         LogPlatformFailure("ZVAudioGetOutputBuffer", result);
@@ -246,10 +246,10 @@ bool AudioOutput::FillOutputBuffer() {
 
     const uint32_t capacity = buffer.data != nullptr ? buffer.size / 2 : 0;
     auto* const samples = static_cast<int16_t*>(buffer.data);
-    const uint32_t queuedBefore = ring->Available();
     const uint32_t taken = ring->Take(samples, capacity);
     if (steering) {
-        steering->OnTakeLocked(queuedBefore, taken, capacity, !bufferRequested.load());
+        steering->OnTakeLocked(queuedBefore, taken, capacity,
+                               !bufferRequested.load(std::memory_order_relaxed));
     }
     // A short ring is padded with silence, never repeated.
     if (taken < capacity) {

@@ -67,8 +67,8 @@ public:
 private:
     // Writes one platform buffer from the ring, padding with silence.
     // Returns false only when the platform had no buffer to give.
-    // Requires streamMutex held and ring non-null.
-    bool FillOutputBuffer();
+    // Requires streamMutex held, ring non-null and queuedBefore its Available().
+    bool FillOutputBuffer(uint32_t queuedBefore);
 
     // A steering for a stream of this format at this target, or null when
     // control is off. Allocates; host calls only.
@@ -85,6 +85,10 @@ private:
 
     CacheLineSamples convertBuffer;
     std::unique_ptr<SampleRingBuffer> ring;
+    // Read and written only under streamMutex, which orders it. Relaxed: on
+    // x86 a sequentially consistent store or exchange is a locked XCHG, a
+    // relaxed one a plain MOV ("C/C++11 mappings to processors",
+    // cl.cam.ac.uk/~pes20/cpp/cpp0xmappings.html).
     std::atomic<bool> bufferRequested{false};
     // The current stream's latency control; null when it is off. Replaced
     // only by host calls, under streamMutex; a change of target keeps it.
