@@ -200,7 +200,8 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
     const uint64_t queuedBefore = ring->Available();
     uint32_t leadIn = 0;
     if (steering) {
-        leadIn = steering->QueueLeadInLocked(*ring, count, block, bufferRequested.load());
+        leadIn = steering->QueueLeadInLocked(*ring, count, block,
+                                             bufferRequested.load(std::memory_order_relaxed));
         latencyCounters.hostSamples += count;
         latencyCounters.ringSamples += leadIn + block.count;
         latencyCounters.samplesRemoved += block.removed;
@@ -334,8 +335,9 @@ void AudioOutput::EndSteering() {
             latencyCounters.ringSamples += tail.count;
             stats.samplesQueued += tail.count;
             stats.samplesDropped += queuedBefore + tail.count - ring->Available();
-            if (bufferRequested.load() && FillOutputBuffer()) {
-                bufferRequested.exchange(false);
+            if (bufferRequested.load(std::memory_order_relaxed) &&
+                FillOutputBuffer(ring->Available())) {
+                bufferRequested.store(false, std::memory_order_relaxed);
             }
         }
         ended = std::move(steering);

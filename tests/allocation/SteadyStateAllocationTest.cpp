@@ -1,6 +1,7 @@
 #include "ExportedOutputFixture.h"
 
 #include "AudioOutput.h"
+#include "SteeringClock.h"
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +20,14 @@ namespace {
 void* volatile sink = nullptr;
 
 constexpr int kIterations = 4000;
+
+// Virtual time for latency control, one platform period (1024 frames at 48 kHz) a step,
+// so that the loop's cadence is the one it describes however fast the machine runs it.
+double virtualSeconds = 0.0;
+double VirtualSeconds() {
+    return virtualSeconds;
+}
+constexpr double kPeriodSeconds = 1024.0 / 48000.0;
 
 } // namespace
 
@@ -98,23 +107,30 @@ TEST_F(ExportedOutputTest, IntakeAndRequestsOnOneThreadAllocateNothing) {
         ASSERT_TRUE(OpenStream());
         ZVSoundHandle handle = platform().LastCreatedHandle();
         std::vector<float> block = Block(kBlockSamples);
+        virtualSeconds = 0.0;
+        zvaudio::SteeringClock::SetSource(&VirtualSeconds);
         const auto run = [&handle, &block](int iterations, bool bursts) {
             for (int i = 0; i < iterations; ++i) {
+                virtualSeconds += kPeriodSeconds;
                 // Smaller blocks reuse the scratch buffer too.
                 Push(block, i % 3 == 0 ? kBlockSamples / 2 : kBlockSamples);
                 platform().RaiseRequest(handle);
-                platform().RaiseRequest(handle); // often finds the ring empty
+                if (i % 3 == 1) {
+                    platform().RaiseRequest(handle); // often finds the ring empty
+                }
                 ZVAudioOutputStats stats{};
                 GetAudioOutputStats(&stats);
                 ZVAudioOutputLatencyStats latency{};
                 GetAudioOutputLatencyStats(&latency);
                 if (bursts && i % 500 == 0) {
-                    // A burst far above the target, then the ring run dry.
+                    // An engine hitch: the ring run dry, then every block owed at once,
+                    // far above the target.
+                    for (int request = 0; request < 30; ++request) {
+                        virtualSeconds += kPeriodSeconds;
+                        platform().RaiseRequest(handle);
+                    }
                     for (int burst = 0; burst < 30; ++burst) {
                         Push(block, kBlockSamples);
-                    }
-                    for (int request = 0; request < 60; ++request) {
-                        platform().RaiseRequest(handle);
                     }
                 }
             }
@@ -174,6 +190,7 @@ TEST_F(ExportedOutputTest, IntakeAndRequestsOnOneThreadAllocateNothing) {
         EXPECT_TRUE(platform().Logs().empty());
 
         ASSERT_TRUE(DestroyAudioOutput());
+        zvaudio::SteeringClock::SetSource(nullptr);
         platform().Reset();
         platform().SetBufferBytes(kBufferBytes);
     }
