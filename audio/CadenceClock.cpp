@@ -39,7 +39,10 @@ double CadenceClock::OnEvent(double now, double units) {
     smoothedTime = predicted + std::sqrt(2.0) * omegaT * bounded;
     // A clock's pace differs from its nominal one by its drift, a few hundred ppm; bursts
     // of events must not talk the loop into another pace.
-    secondsPerUnit = std::clamp(secondsPerUnit + omegaT * omegaT * bounded / lastUnits,
+    // While wide it only finds the phase: a pace learnt from the first few events of a
+    // bursty cadence would be far off, and unlearning it takes the narrow loop long.
+    const double paceGain = narrowing > 0.0 ? 0.0 : omegaT * omegaT;
+    secondsPerUnit = std::clamp(secondsPerUnit + paceGain * bounded / lastUnits,
                                 nominalSecondsPerUnit * (1.0 - kPaceRange),
                                 nominalSecondsPerUnit * (1.0 + kPaceRange));
     lastUnits = units;

@@ -134,12 +134,13 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     }
     double wanted = std::min(std::max(glidingSamples, needFloor), limit);
     if (joining) {
-        // Joining a stream, everything the target asks is glided to from the depth found;
-        // nothing is cut or padded for it.
-        if (wanted <= exactTarget + Samples(kGlidePerSecond * seconds)) {
+        // Joining a stream, everything the target asks is glided to from the depth found,
+        // never below the depth the stream has; nothing is cut or padded for it.
+        const double from = std::max(exactTarget, smoothedDepth);
+        if (wanted <= from + Samples(kGlidePerSecond * seconds)) {
             joining = false;
         } else {
-            wanted = exactTarget + Samples(kGlidePerSecond * seconds);
+            wanted = from + Samples(kGlidePerSecond * seconds);
         }
     }
     if (seconds > 0.0) {
@@ -176,7 +177,13 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
                      (1.0 - std::exp(-Seconds(hostSamples) / meanSeconds));
     double steadyDepth = depth + deviation - meanDeviation;
 
+
     if (!measured && !leadInPending) {
+        if (!requestPending && bufferSamples == 0) {
+            // Joining a running stream: until the platform has taken a buffer in front of
+            // this steering, what plays is unknown and the depth would read short.
+            return 0;
+        }
         if (requestPending) {
             // Joining a stream whose ring the platform found empty: it has run dry, and
             // gliding up from empty would pad request after request with silence. It
@@ -275,8 +282,10 @@ void LatencySteering::LearnNeedLocked(double now) {
     const double lowest = std::min(blockDepths.Lowest(), requestDepths.Lowest());
     const double need = blockDepths.Mean() - lowest + bufferSamples;
     const bool settling = now < settledAt;
-    if (need >= neededSamples) {
-        neededSamples = need;
+    // Held while the cadence still comes within the margin of it, so that a random
+    // lateness does not let it fall between its rarer extremes.
+    if (need >= neededSamples - (settling ? 0.0 : Samples(kMarginSeconds))) {
+        neededSamples = std::max(neededSamples, need);
         needHeldUntil = now + (settling ? kSettlingHoldSeconds : kNeedHoldSeconds);
     } else if (now > needHeldUntil) {
         const double fall = settling ? kSettlingFallPerSecond : kNeedFallPerSecond;

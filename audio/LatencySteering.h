@@ -77,8 +77,8 @@ public:
     // How blocks deviate from the loop's prediction is taken relative to its mean, over
     // kSmoothingSeconds for the first kDeviationLockSeconds of the loop, then over
     // kDeviationMeanSeconds.
-    static constexpr double kDeviationLockSeconds = 20.0;
-    static constexpr double kDeviationMeanSeconds = 20.0;
+    static constexpr double kDeviationLockSeconds = 8.0;
+    static constexpr double kDeviationMeanSeconds = 3.0;
     // Crossfade over the join of a removal: 1.3 ms at 48 kHz.
     static constexpr uint32_t kCrossfadeFrames = 64;
 
