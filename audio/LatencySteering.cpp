@@ -56,8 +56,12 @@ LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t coun
     const double loop = controller.Update(errorSeconds, blockSeconds, cutting);
 
 
-    const double correction = std::clamp(loop + targetSlope, -VariableRateResampler::kMaxDeviation,
-                                         VariableRateResampler::kMaxDeviation);
+
+    // Joining a stream, the queue is only ever built up: it may sit right at what the
+    // platform takes, and a frame less would be a frame of silence.
+    const double correction =
+        std::clamp(loop + targetSlope, joining ? 0.0 : -VariableRateResampler::kMaxDeviation,
+                   VariableRateResampler::kMaxDeviation);
     // Worked out here, outside the lock, for the measurement that follows.
     smoothingWeight = 1.0 - std::exp(-blockSeconds / kSmoothingSeconds);
     resampler.SetRatio(1.0 + correction);
@@ -135,9 +139,12 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     double wanted = std::min(std::max(glidingSamples, needFloor), limit);
     if (joining) {
         // Joining a stream, everything the target asks is glided to from the depth found,
-        // never below the depth the stream has; nothing is cut or padded for it.
+        // never below the depth the stream has, until the measurement has settled on
+        // what the cadence draws (the first block may have been the low of a burst);
+        // nothing is cut or padded for it.
         const double from = std::max(exactTarget, smoothedDepth);
-        if (wanted <= from + Samples(kGlidePerSecond * seconds)) {
+        if (SteeringClock::Now() >= settledAt &&
+            wanted <= from + Samples(kGlidePerSecond * seconds)) {
             joining = false;
         } else {
             wanted = from + Samples(kGlidePerSecond * seconds);
@@ -195,6 +202,7 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
             // Joining a running stream: glide from the depth it has to the one requested.
             glidingSamples = std::min<double>(requestedSamples, steadyDepth);
             exactTarget = glidingSamples;
+            settledAt = now + kSettlingSeconds;
         }
     }
     UpdateTargetLocked(Seconds(hostSamples));
