@@ -111,8 +111,8 @@ void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
     std::unique_ptr<LatencySteering> newSteering;
     try {
         newRing = std::make_unique<SampleRingBuffer>(static_cast<uint32_t>(ringSamples));
-        newSteering =
-            MakeSteering(latencyTargetMilliseconds, channelCount, sampleRate, newRing->Capacity());
+        newSteering = MakeSteering(latencyTargetMilliseconds, channelCount, sampleRate,
+                                   newRing->Capacity(), false);
     } catch (const std::bad_alloc&) {
         char text[160];
         std::snprintf(text, sizeof text, "out of memory for %sa ring of %" PRIu64 " samples",
@@ -176,6 +176,7 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
         stats.samplesWithoutStream += count;
         return;
     }
+    largestBlockSamples = std::max(largestBlockSamples, count);
 
     // With latency control on, the ring is handed the resampled block.
     LatencySteering::Block block{data, count, 0, count};
@@ -199,7 +200,8 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
     const uint64_t queuedBefore = ring->Available();
     uint32_t leadIn = 0;
     if (steering) {
-        leadIn = steering->QueueLeadInLocked(*ring, count, block.removed, bufferRequested.load());
+        leadIn = steering->QueueLeadInLocked(*ring, count, block,
+                                             bufferRequested.load(std::memory_order_relaxed));
         latencyCounters.hostSamples += count;
         latencyCounters.ringSamples += leadIn + block.count;
         latencyCounters.samplesRemoved += block.removed;
@@ -210,8 +212,8 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
     stats.samplesQueued += handed;
     stats.samplesDropped += queuedBefore + handed - ring->Available();
 
-    if (bufferRequested.load() && FillOutputBuffer()) {
-        bufferRequested.exchange(false);
+    if (bufferRequested.load(std::memory_order_relaxed) && FillOutputBuffer(ring->Available())) {
+        bufferRequested.store(false, std::memory_order_relaxed);
     }
 }
 
@@ -220,21 +222,21 @@ void AudioOutput::OnBufferRequested(ZVSoundHandle handle) {
         return; // a stream that is no longer current, or not yet in place
     }
     if (steering) {
-        steering->OnRequestLocked(); // whether or not the ring can serve it
+        steering->OnRequestLocked(ring->Available()); // whether or not the ring can serve it
     }
-    if (ring->Available() == 0) {
-        bufferRequested.exchange(true);
+    // Counted once: the fill below runs under the same lock hold.
+    const uint32_t queued = ring->Available();
+    if (queued == 0) {
+        bufferRequested.store(true, std::memory_order_relaxed);
         ++stats.requestsDeferred;
         return;
     }
-    if (bufferRequested.load()) {
-        bufferRequested.exchange(false);
-    }
+    bufferRequested.store(false, std::memory_order_relaxed);
     // A request that meets a busy platform is dropped; the device asks again.
-    FillOutputBuffer();
+    FillOutputBuffer(queued);
 }
 
-bool AudioOutput::FillOutputBuffer() {
+bool AudioOutput::FillOutputBuffer(uint32_t queuedBefore) {
     AudioOutputBuffer buffer{nullptr, 0};
     if (const ZVResult result = ZVAudioGetOutputBuffer(soundHandle, &buffer); result != kResultOk) {
         LogPlatformFailure("ZVAudioGetOutputBuffer", result);
@@ -245,10 +247,10 @@ bool AudioOutput::FillOutputBuffer() {
 
     const uint32_t capacity = buffer.data != nullptr ? buffer.size / 2 : 0;
     auto* const samples = static_cast<int16_t*>(buffer.data);
-    const uint32_t queuedBefore = ring->Available();
     const uint32_t taken = ring->Take(samples, capacity);
     if (steering) {
-        steering->OnTakeLocked(queuedBefore, taken, capacity, !bufferRequested.load());
+        steering->OnTakeLocked(queuedBefore, taken, capacity,
+                               !bufferRequested.load(std::memory_order_relaxed));
     }
     // A short ring is padded with silence, never repeated.
     if (taken < capacity) {
@@ -282,37 +284,89 @@ void AudioOutput::SetLatencyTarget(uint32_t milliseconds) {
         latencyTargetMilliseconds = milliseconds;
         return; // applied when the next stream opens
     }
-    bool hasRing = false;
     uint32_t capacity = 0;
+    bool running = false;
     {
         std::lock_guard<std::mutex> lock(streamMutex);
-        hasRing = ring != nullptr;
-        capacity = hasRing ? ring->Capacity() : 0;
+        capacity = ring ? ring->Capacity() : 0;
+        running = steering != nullptr;
+        if (running && milliseconds != 0) {
+            // In place: the resampler's history, the measured cadence and the
+            // loop's integral carry on, and the depth moves to the new target
+            // without a gap.
+            steering->SetRequestedLocked(
+                TargetSamples(milliseconds, streamChannelCount, streamSampleRate, capacity));
+            latencyTargetMilliseconds = milliseconds;
+            return;
+        }
     }
-    // Built outside the lock; the old one is freed outside it too. If it
-    // cannot be built, the target and the stream's steering stay as they were.
-    std::unique_ptr<LatencySteering> replacement =
-        hasRing ? MakeSteering(milliseconds, streamChannelCount, streamSampleRate, capacity)
-                : nullptr;
+    if (running) {
+        EndSteering();
+    } else if (capacity > 0) {
+        // Built outside the lock. If it cannot be built, the target and the
+        // stream stay as they were.
+        std::unique_ptr<LatencySteering> joining =
+            MakeSteering(milliseconds, streamChannelCount, streamSampleRate, capacity, true);
+        // Resampled blocks may come out a little longer than the host's: room for the
+        // largest one already, so that the intake allocates nothing when it meets it.
+        if (joining && convertBuffer.size() < joining->RoomFor(largestBlockSamples)) {
+            convertBuffer.resize(joining->RoomFor(largestBlockSamples));
+        }
+        std::lock_guard<std::mutex> lock(streamMutex);
+        steering = std::move(joining);
+    }
     latencyTargetMilliseconds = milliseconds;
+}
+
+void AudioOutput::EndSteering() {
+    // Host calls are serialised with the intake, so the steering's intake
+    // state is ours here; only the ring needs the lock.
+    const LatencySteering::Block tail = steering->Flush();
+    if (convertBuffer.size() < tail.count) {
+        convertBuffer.resize(tail.count);
+    }
+    ConvertToPcm16(tail.data, convertBuffer.data(), tail.count);
+    std::unique_ptr<LatencySteering> ended;
     {
         std::lock_guard<std::mutex> lock(streamMutex);
-        steering.swap(replacement);
+        if (ring && tail.count > 0) {
+            const uint64_t queuedBefore = ring->Available();
+            ring->Write(convertBuffer.data(), static_cast<int32_t>(tail.count));
+            latencyCounters.ringSamples += tail.count;
+            stats.samplesQueued += tail.count;
+            stats.samplesDropped += queuedBefore + tail.count - ring->Available();
+            if (bufferRequested.load(std::memory_order_relaxed) &&
+                FillOutputBuffer(ring->Available())) {
+                bufferRequested.store(false, std::memory_order_relaxed);
+            }
+        }
+        ended = std::move(steering);
     }
+    // Freed outside the lock.
 }
 
 std::unique_ptr<LatencySteering> AudioOutput::MakeSteering(uint32_t milliseconds,
                                                            uint32_t channelCount,
                                                            uint32_t sampleRate,
-                                                           uint32_t ringCapacity) {
+                                                           uint32_t ringCapacity,
+                                                           bool midStream) const {
     if (milliseconds == 0 || channelCount == 0 || sampleRate == 0) {
         return nullptr;
     }
-    // A target longer than the ring is limited to it, in whole frames.
+    return std::make_unique<LatencySteering>(
+        channelCount, sampleRate, ringCapacity,
+        TargetSamples(milliseconds, channelCount, sampleRate, ringCapacity), largestBlockSamples,
+        midStream);
+}
+
+uint32_t AudioOutput::TargetSamples(uint32_t milliseconds, uint32_t channelCount,
+                                    uint32_t sampleRate, uint32_t ringCapacity) {
+    if (channelCount == 0) {
+        return 0;
+    }
     const uint64_t frames = uint64_t{sampleRate} * milliseconds / 1000;
     const uint64_t wanted = std::min<uint64_t>(frames * channelCount, ringCapacity);
-    const auto target = static_cast<uint32_t>(wanted / channelCount * channelCount);
-    return std::make_unique<LatencySteering>(channelCount, sampleRate, target);
+    return static_cast<uint32_t>(wanted / channelCount * channelCount);
 }
 
 ZVAudioOutputLatencyStats AudioOutput::GetLatencyStats() const {

@@ -67,21 +67,34 @@ public:
 private:
     // Writes one platform buffer from the ring, padding with silence.
     // Returns false only when the platform had no buffer to give.
-    // Requires streamMutex held and ring non-null.
-    bool FillOutputBuffer();
+    // Requires streamMutex held, ring non-null and queuedBefore its Available().
+    bool FillOutputBuffer(uint32_t queuedBefore);
 
     // A steering for a stream of this format at this target, or null when
     // control is off. Allocates; host calls only.
-    static std::unique_ptr<LatencySteering> MakeSteering(uint32_t milliseconds,
-                                                         uint32_t channelCount, uint32_t sampleRate,
-                                                         uint32_t ringCapacity);
+    std::unique_ptr<LatencySteering> MakeSteering(uint32_t milliseconds, uint32_t channelCount,
+                                                  uint32_t sampleRate, uint32_t ringCapacity,
+                                                  bool midStream) const;
+    // A target in whole frames of the stream, limited to the ring.
+    static uint32_t TargetSamples(uint32_t milliseconds, uint32_t channelCount,
+                                  uint32_t sampleRate, uint32_t ringCapacity);
+
+    // Switching latency control off on a running stream: the resampler's held-back
+    // frames go to the ring before the unresampled blocks that follow.
+    void EndSteering();
 
     CacheLineSamples convertBuffer;
     std::unique_ptr<SampleRingBuffer> ring;
+    // Read and written only under streamMutex, which orders it. Relaxed: on
+    // x86 a sequentially consistent store or exchange is a locked XCHG, a
+    // relaxed one a plain MOV ("C/C++11 mappings to processors",
+    // cl.cam.ac.uk/~pes20/cpp/cpp0xmappings.html).
     std::atomic<bool> bufferRequested{false};
     // The current stream's latency control; null when it is off. Replaced
-    // only by host calls, under streamMutex.
+    // only by host calls, under streamMutex; a change of target keeps it.
     std::unique_ptr<LatencySteering> steering;
+    // Largest host block seen, so that a new steering's scratch is sized for it.
+    uint32_t largestBlockSamples = 0;
 
     // Under streamMutex, except samplesWithoutStream, which only the host's
     // (serialised) calls touch.

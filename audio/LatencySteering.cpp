@@ -9,32 +9,61 @@
 
 namespace zvaudio {
 
-LatencySteering::LatencySteering(uint32_t channelCount, uint32_t rate, uint32_t target)
+namespace {
+
+// Lead-in silence is written from this in pieces, so that a lead-in as long as the ring
+// costs no allocation.
+constexpr int32_t kSilenceChunk = 4096;
+const int16_t kSilence[kSilenceChunk] = {};
+
+void WriteSilence(SampleRingBuffer& ring, uint32_t samples) {
+    while (samples > 0) {
+        const auto piece = static_cast<int32_t>(std::min<uint32_t>(samples, kSilenceChunk));
+        ring.Write(kSilence, piece);
+        samples -= static_cast<uint32_t>(piece);
+    }
+}
+
+} // namespace
+
+LatencySteering::LatencySteering(uint32_t channelCount, uint32_t rate, uint32_t capacity,
+                                 uint32_t requested, uint32_t largestBlockSamples, bool midStream)
     : channels(std::max<uint32_t>(channelCount, 1)), sampleRate(std::max<uint32_t>(rate, 1)),
-      targetSamples(target), silence(size_t{target} * 2, 0), smoothedDepth(target),
-      controller(VariableRateResampler::kMaxDeviation), resampler(channels), depthSeen(target),
-      rawDepthSeen(target) {}
+      ringCapacity(capacity), requestedSamples(requested), glidingSamples(requested),
+      targetSamples(std::min(requested, capacity) / channels * channels),
+      leadInPending(!midStream), joining(midStream), requestClock(1.0 / sampleRate, kRequestClockHz),
+      blockClock(1.0 / sampleRate, kBlockClockHz), controller(VariableRateResampler::kMaxDeviation),
+      resampler(channels) {
+    // A block of the largest size already seen finds its room: the first one after a new
+    // steering allocates nothing.
+    const size_t frames = largestBlockSamples / channels;
+    scratch.resize(std::max(resampler.MaxOutputFrames(frames), VariableRateResampler::kMaxFlushFrames) *
+                   channels);
+    resampler.StartAtNextInput();
+    largestRoom = static_cast<uint32_t>(std::min<size_t>(scratch.size(), UINT32_MAX));
+    UpdateTargetLocked(0.0);
+}
 
 LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t count) {
-    // The ring counts in signed 32 bits: a block of more than half that is cut
-    // so that its resampled length still fits.
+    // The ring counts in signed 32 bits: a block of more than half that is cut so that its
+    // resampled length still fits.
     constexpr uint32_t kLargestSamples = INT32_MAX / 2;
     const uint32_t frames = std::min(count, kLargestSamples) / channels;
-    const double frameSeconds = 1.0 / sampleRate;
-    const double errorSeconds = (depthSeen - targetSamples) / channels * frameSeconds;
-    // Cuts start far above the target and go on until the depth is close to
-    // it; meanwhile the loop holds its integral, which must learn the drift,
-    // not the burst.
-    const double excessSeconds = (rawDepthSeen - targetSamples) / channels * frameSeconds;
-    if (excessSeconds > kFarAboveSeconds) {
-        cutting = true;
-    } else if (excessSeconds < kCutUntilSeconds) {
-        cutting = false;
-    }
+    const double blockSeconds = frames / sampleRate;
 
-    const double correction = controller.Update(errorSeconds, frames * frameSeconds, cutting);
+    // While a cut removes a large error the loop holds its integral, which must learn the
+    // drift, not the burst. A target on the move is followed by feeding its slope forward.
+    const double loop = controller.Update(errorSeconds, blockSeconds, cutting);
+
+
+
+    // Joining a stream, the queue is only ever built up: it may sit right at what the
+    // platform takes, and a frame less would be a frame of silence.
+    const double correction =
+        std::clamp(loop + targetSlope, joining ? 0.0 : -VariableRateResampler::kMaxDeviation,
+                   VariableRateResampler::kMaxDeviation);
     // Worked out here, outside the lock, for the measurement that follows.
-    smoothingWeight = 1.0 - std::exp(-(frames * frameSeconds) / kSmoothingSeconds);
+    smoothingWeight = 1.0 - std::exp(-blockSeconds / kSmoothingSeconds);
     resampler.SetRatio(1.0 + correction);
     correctionPpm.store(correction * 1e6, std::memory_order_relaxed);
 
@@ -46,19 +75,24 @@ LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t coun
     auto outFrames = static_cast<uint32_t>(resampler.Process(data, frames, scratch.data()));
 
     uint32_t removedFrames = 0;
-    if (cutting && outFrames > 2 * kCrossfadeFrames) {
-        const auto excessFrames = static_cast<uint32_t>(excessSeconds * sampleRate);
-        removedFrames = std::min(excessFrames, outFrames - 2 * kCrossfadeFrames);
+    if (cutAllowanceSamples > 0 && outFrames > 2 * kCrossfadeFrames) {
+        removedFrames = std::min(cutAllowanceSamples / channels, outFrames - 2 * kCrossfadeFrames);
         RemoveFrames(scratch.data(), outFrames, removedFrames);
         outFrames -= removedFrames;
+        cutAllowanceSamples -= removedFrames * channels;
     }
     return Block{scratch.data(), outFrames * channels, removedFrames * channels,
                  static_cast<uint32_t>(room)};
 }
 
+LatencySteering::Block LatencySteering::Flush() {
+    const auto frames = static_cast<uint32_t>(resampler.Flush(scratch.data()));
+    return Block{scratch.data(), frames * channels, 0, frames * channels};
+}
+
 void LatencySteering::RemoveFrames(float* block, uint32_t frames, uint32_t removedFrames) const {
-    // The first kCrossfadeFrames fade from the block's own start (which follows
-    // the audio already queued) into the frames after the cut.
+    // The first kCrossfadeFrames fade from the block's own start (which follows the audio
+    // already queued) into the frames after the cut.
     for (uint32_t i = 0; i < kCrossfadeFrames; ++i) {
         const float rise = (static_cast<float>(i) + 0.5f) / kCrossfadeFrames;
         float* kept = block + size_t{i} * channels;
@@ -72,75 +106,220 @@ void LatencySteering::RemoveFrames(float* block, uint32_t frames, uint32_t remov
                  (frames - tailStart) * channels * sizeof(float));
 }
 
-uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hostSamples,
-                                            uint32_t removed, bool requestPending) {
-    // Fraction of a platform buffer's time since the platform last asked.
-    double sinceRequest = 0.0;
-    if (requestSeen) {
-        // Until two requests give a cadence, the buffer's nominal length.
-        const uint32_t buffer = bufferSamples > 0 ? bufferSamples : hostSamples;
-        const double interval = requestInterval > 0.0
-                                    ? requestInterval
-                                    : static_cast<double>(buffer) / channels / sampleRate;
-        sinceRequest = std::clamp((SteeringClock::Now() - lastRequestSeconds) / interval, 0.0, 1.0);
+void LatencySteering::UpdateTargetLocked(double seconds) {
+    // Room beside the target for what the cadence writes on top of it (at least a host
+    // block) and for a platform buffer, so that a write never overwrites what is still to
+    // be played, whatever the phase of the requests.
+    const double above =
+        blockDepths.Empty() ? 0.0 : blockDepths.Highest() - blockDepths.Mean();
+    const double buffer =
+        bufferSamples > 0 ? static_cast<double>(bufferSamples) : static_cast<double>(largestRoom);
+    const double reserve = std::max(above, static_cast<double>(largestRoom)) + buffer;
+    const double limit = std::max(0.0, static_cast<double>(ringCapacity) - reserve);
+
+    if (requestedSamples <= glidingSamples) {
+        glidingSamples = requestedSamples; // reached by cuts or by the loop
+    } else {
+        glidingSamples = std::min<double>(requestedSamples,
+                                          glidingSamples + Samples(kGlidePerSecond * seconds));
     }
-    const double depth = ring.Available() + playingSamples * (1.0 - sinceRequest);
+    // Before the platform has taken a buffer, a host block stands in for one.
+    const double needed =
+        neededSamples > 0.0 ? neededSamples
+                            : (bufferSamples > 0 ? bufferSamples : static_cast<double>(largestRoom));
+    // Once settled, a need that grows (a block later than any before) is glided to, so
+    // that the depth can follow: the margin covers the queue meanwhile. While a lead-in
+    // settles it is met at once.
+    const double floor = needed + Samples(kMarginSeconds);
+    if (floor <= needFloor || SteeringClock::Now() < settledAt) {
+        needFloor = floor;
+    } else {
+        needFloor = std::min(floor, needFloor + Samples(kGlidePerSecond * seconds));
+    }
+    double wanted = std::min(std::max(glidingSamples, needFloor), limit);
+    if (joining) {
+        // Joining a stream, everything the target asks is glided to from the depth found,
+        // never below the depth the stream has, until the measurement has settled on
+        // what the cadence draws (the first block may have been the low of a burst);
+        // nothing is cut or padded for it.
+        const double from = std::max(exactTarget, smoothedDepth);
+        if (SteeringClock::Now() >= settledAt &&
+            wanted <= from + Samples(kGlidePerSecond * seconds)) {
+            joining = false;
+        } else {
+            wanted = from + Samples(kGlidePerSecond * seconds);
+        }
+    }
+    if (seconds > 0.0) {
+        targetSlope =
+            std::clamp(Seconds(wanted - exactTarget) / seconds, -kGlidePerSecond, kGlidePerSecond);
+    }
+    exactTarget = wanted;
+    targetSamples = static_cast<uint32_t>(wanted) / channels * channels;
+}
+
+uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hostSamples,
+                                            const Block& block, bool requestPending) {
+    const double now = SteeringClock::Now();
+    largestRoom = std::max(largestRoom, block.room);
+    const uint32_t buffer = bufferSamples > 0 ? bufferSamples : hostSamples;
+    const double sinceRequest = requestClock.FractionSince(now, Seconds(buffer));
+    double depth = ring.Available() + playingSamples * (1.0 - sinceRequest);
+    // The queue drains at the stream's rate: at the time the block was due it stood
+    // higher than now by what played since (lower, if that time is still to come).
+    const double lateness =
+        blockClock.OnEvent(now, static_cast<double>(hostSamples / channels));
+    // Less its own recent mean, so that the loop's phase while it locks on, or any
+    // lasting offset, never moves the measured depth; what is left is the block's
+    // lateness or bunching, which it takes out.
+    const double deviation = Samples(lateness);
+    if (!measured || leadInPending) {
+        meanDeviation = deviation;
+    }
+    // Quick while the loop locks on, then slow, so that it follows the loop's settling
+    // but not a block's lateness.
+    const double meanSeconds =
+        now - blockClock.StartTime() < kDeviationLockSeconds ? kSmoothingSeconds : kDeviationMeanSeconds;
+    meanDeviation += (deviation - meanDeviation) *
+                     (1.0 - std::exp(-Seconds(hostSamples) / meanSeconds));
+    double steadyDepth = depth + deviation - meanDeviation;
+
+
+    if (!measured && !leadInPending) {
+        if (!requestPending && bufferSamples == 0) {
+            // Joining a running stream: until the platform has taken a buffer in front of
+            // this steering, what plays is unknown and the depth would read short.
+            return 0;
+        }
+        if (requestPending) {
+            // Joining a stream whose ring the platform found empty: it has run dry, and
+            // gliding up from empty would pad request after request with silence. It
+            // starts as a stream does, at the least depth the cadence needs.
+            leadInPending = true;
+            joining = false;
+            glidingSamples = 0.0;
+        } else {
+            // Joining a running stream: glide from the depth it has to the one requested.
+            glidingSamples = std::min<double>(requestedSamples, steadyDepth);
+            exactTarget = glidingSamples;
+            settledAt = now + kSettlingSeconds;
+        }
+    }
+    UpdateTargetLocked(Seconds(hostSamples));
 
     uint32_t added = 0;
     if (leadInPending) {
         leadInPending = false;
-        // A waiting request takes its buffer from the ring right after this
-        // block, ahead of the platform's cadence; the part of a buffer's time
-        // since it asked is what that take costs the queue.
-        const double early =
-            requestPending ? (bufferSamples > 0 ? bufferSamples : hostSamples) * sinceRequest : 0.0;
-        const double wanted = targetSamples - depth + early;
+        // A waiting request takes its buffer from the ring right after this block, ahead of
+        // the platform's cadence; the part of a buffer's time since it asked is what that
+        // take costs the queue.
+        const double early = requestPending ? buffer * sinceRequest : 0.0;
+        const double wanted = exactTarget - steadyDepth + early;
         if (wanted > 0) {
-            added = std::min(static_cast<uint32_t>(wanted) / channels * channels,
-                             static_cast<uint32_t>(silence.size()));
-            ring.Write(silence.data(), static_cast<int32_t>(added));
+            added = std::min(static_cast<uint32_t>(wanted) / channels * channels, ringCapacity);
+            WriteSilence(ring, added);
         }
-        smoothedDepth = depth + added - early;
-    } else if (removed > 0) {
-        // A cut follows the depth as it is, not as it was over the last second.
-        smoothedDepth = depth - removed;
+        depth += added - early;
+        steadyDepth += added - early;
+        firstDepth = smoothedDepth = steadyDepth;
+        settledAt = now + kSettlingSeconds;
+        // What the queue did before it ran dry says nothing about the cadence.
+        blockDepths.Clear();
+        requestDepths.Clear();
+        measured = true;
+    } else if (!measured) {
+        firstDepth = smoothedDepth = steadyDepth;
+        measured = true;
     } else {
-        smoothedDepth += (depth - smoothedDepth) * smoothingWeight;
+        // A cut lowers every depth from here on by what it removed.
+        firstDepth -= block.removed;
+        smoothedDepth -= block.removed;
+        blockDepths.Shift(-static_cast<double>(block.removed));
+        requestDepths.Shift(-static_cast<double>(block.removed));
+        firstDepth += (steadyDepth - firstDepth) * smoothingWeight;
+        smoothedDepth += (firstDepth - smoothedDepth) * smoothingWeight;
     }
-    depthSeen = smoothedDepth;
-    // What the next block will find, had the platform taken a block meanwhile.
-    rawDepthSeen = leadInPending ? depth : depth + added - removed;
+    // The depth before a block is the lowest it gets until that block.
+    blockDepths.Add(depth, depth, depth + block.count, now, WindowSeconds(Seconds(hostSamples)));
+
+    LearnNeedLocked(now);
+
+    const double excess = smoothedDepth - exactTarget;
+    errorSeconds = Seconds(excess);
+    const double farAbove = now < settledAt ? kSettlingCutSeconds : kFarAboveSeconds;
+    if (excess > Samples(farAbove)) {
+        cutting = true;
+    } else if (excess < Samples(kCutUntilSeconds)) {
+        cutting = false;
+    }
+    cutAllowanceSamples = 0;
+    if (cutting && bufferSamples > 0 && !requestDepths.Empty()) {
+        // Only what the queue held beyond a buffer and the margin at every recent request
+        // and before every recent block.
+        const double lowest = std::min(blockDepths.Lowest(), requestDepths.Lowest());
+        const double spare = lowest - bufferSamples - Samples(kMarginSeconds);
+        const double allowance = std::min(excess - Samples(kCutUntilSeconds), spare);
+        if (allowance > 0.0) {
+            cutAllowanceSamples = static_cast<uint32_t>(allowance) / channels * channels;
+        }
+    }
     return added;
 }
 
-void LatencySteering::OnRequestLocked() {
+void LatencySteering::OnRequestLocked(uint32_t queued) {
     const double now = SteeringClock::Now();
-    if (requestSeen) {
-        // The platform's cadence as measured, not as nominal: it follows
-        // whatever pace the device clock keeps. One stall moves it little.
-        const double interval = now - lastRequestSeconds;
-        if (requestInterval <= 0.0) {
-            requestInterval = interval;
-        } else {
-            const double bounded =
-                std::clamp(interval, requestInterval * 0.25, requestInterval * 4.0);
-            requestInterval += (bounded - requestInterval) * kIntervalWeight;
-        }
-    }
-    requestSeen = true;
-    lastRequestSeconds = now;
+    // The buffer this request takes is known only after the take: the last one stands in.
+    requestClock.OnEvent(now, static_cast<double>(bufferSamples / channels));
+    requestDepths.Add(queued, now, WindowSeconds(0.0));
     playingSamples = 0; // until a take hands it a buffer
+}
+
+double LatencySteering::WindowSeconds(double hostSeconds) const {
+    return std::max({kWindowSeconds, 4.0 * requestClock.Period(), 4.0 * hostSeconds});
+}
+
+void LatencySteering::LearnNeedLocked(double now) {
+    if (bufferSamples == 0 || blockDepths.Empty()) {
+        return;
+    }
+    // How far below its recent mean the queue fell, before a block or when the platform
+    // came for a buffer, plus the buffer the platform takes: the depth this cadence needs,
+    // whatever pattern it draws and whichever phase the requests meet it at. Mean and
+    // low come from the same recent window, so a depth still on its way to the target
+    // does not count as a dip.
+    const double lowest = std::min(blockDepths.Lowest(), requestDepths.Lowest());
+    const double need = blockDepths.Mean() - lowest + bufferSamples;
+    const bool settling = now < settledAt;
+    // Held while the cadence still comes within the margin of it, so that a random
+    // lateness does not let it fall between its rarer extremes.
+    if (need >= neededSamples - (settling ? 0.0 : Samples(kMarginSeconds))) {
+        neededSamples = std::max(neededSamples, need);
+        needHeldUntil = now + (settling ? kSettlingHoldSeconds : kNeedHoldSeconds);
+    } else if (now > needHeldUntil) {
+        const double fall = settling ? kSettlingFallPerSecond : kNeedFallPerSecond;
+        neededSamples =
+            std::max(need, neededSamples - Samples(fall * (now - lastLearnSeconds)));
+    }
+    lastLearnSeconds = now;
 }
 
 void LatencySteering::OnTakeLocked(uint32_t queuedBefore, uint32_t taken, uint32_t requested,
                                    bool onRequest) {
-    if (taken < requested || queuedBefore == 0) {
+    // A steering that joined a running stream does not count what the stream did before
+    // its depth was built up: that was not a run dry of its making.
+    if ((taken < requested || queuedBefore == 0) && !joining) {
         leadInPending = true;
     }
     bufferSamples = requested;
-    if (onRequest) {
-        playingSamples = requested;
-    }
+    // A buffer taken late, for a request that had waited, is still ahead of the platform's
+    // playback as much as one taken on time.
+    static_cast<void>(onRequest);
+    playingSamples = requested;
+}
+
+void LatencySteering::SetRequestedLocked(uint32_t requested) {
+    requestedSamples = requested;
+    UpdateTargetLocked(0.0);
 }
 
 } // namespace zvaudio

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CadenceClock.h"
+#include "DepthWindow.h"
 #include "LatencyController.h"
 #include "SampleRingBuffer.h"
 #include "VariableRateResampler.h"
@@ -10,100 +12,177 @@
 
 namespace zvaudio {
 
-// Steers one stream's queue depth towards a target: a smoothed measurement of
-// the depth, a LatencyController turning its error into a rate correction, and
-// a VariableRateResampler applying it to each host block. Large errors skip the
-// slow loop: after a start or an underrun the queue is topped up with silence
-// to the target at once, and a depth far above the target (a burst after an
-// engine hitch) loses whole frames at once, joined by a short crossfade.
-// Everything works in whole frames, so channels stay interleaved.
+// Steers one stream's queue depth towards a target: a smoothed measurement of the depth,
+// a LatencyController turning its error into a rate correction, and a VariableRateResampler
+// applying it to each host block. Everything works in whole frames, so channels stay
+// interleaved.
 //
-// The depth is measured at every host block, before it is written: the queued
-// samples plus the part of the platform's last buffer not played yet, taking
-// it to play evenly from its request until the next one (the request cadence
-// is measured on SteeringClock). That is the ring's depth averaged over time,
-// and it moves smoothly, where a count of the queued samples at the pushes or
-// the pulls alone jumps by a whole block each time the drift slides a pull
-// past a push. It is smoothed over kSmoothingSeconds.
+// The depth is measured at every host block, before it is written: the queued samples plus
+// the part of the platform's last buffer not played yet, taking it to play evenly from its
+// request until the next one. Both streams of events are timed by a CadenceClock: the
+// platform's buffer is taken to start playing at its request's smoothed time, and the depth
+// is carried from the moment the block arrived to its smoothed time, so that neither the
+// scheduling of two threads nor a late or bunched block jitters the measurement. It is then
+// smoothed by two first-order stages of kSmoothingSeconds each, so that what jitter is left
+// moves the correction by a small fraction of a ppm.
 //
-// Threads: the *Locked calls run under streamMutex (intake and request path);
-// Prepare runs on the intake outside it and touches only the intake's own
-// state. Only host calls, which are serialised, create or destroy the object.
+// The depth steered to, the effective target, is the requested one raised to what the
+// cadence needs: at every request the queue must hold the buffer the platform takes. Each
+// request shows how far below the smoothed depth the queue was at that moment; the largest
+// such dip, plus the buffer and a margin, is the least depth that never starves. It is
+// learnt at once when it grows and given back slowly when the cadence calms, and never
+// exceeds what the ring holds with a host block and a platform buffer to spare. A higher
+// requested target is glided to within the correction bound; a lower one is reached by
+// crossfaded cuts, which are only made from audio that the lowest queue seen over the last
+// few requests can spare, so that a cut never starves the platform and the controller never
+// pushes back against it. Silence is queued only when a stream starts or has run dry.
+//
+// Threads: the *Locked calls run under streamMutex (intake and request path); Prepare and
+// Flush run on the intake outside it and touch only the intake's own state. Only host calls,
+// which are serialised, create or destroy the object.
 class LatencySteering {
 public:
     static constexpr double kSmoothingSeconds = 1.0;
-    // A depth this far above the target is cut at once, block by block, down
-    // to kCutUntilSeconds above it.
+    // A depth this far above the target is cut, block by block, down to kCutUntilSeconds
+    // above it, as far as the queue can spare.
     static constexpr double kFarAboveSeconds = 0.020;
     static constexpr double kCutUntilSeconds = 0.002;
-    // Weight of each new interval in the measured request cadence.
-    static constexpr double kIntervalWeight = 0.05;
+    // For this long after a lead-in, any depth more than kSettlingCutSeconds above the
+    // target is cut: a lead-in is sized on one block, and a cadence that bunches its
+    // blocks lifts the depth above it by up to a burst.
+    static constexpr double kSettlingSeconds = 10.0;
+    static constexpr double kSettlingCutSeconds = 0.005;
+    // Kept above what the cadence needs, and left in the queue by every cut.
+    static constexpr double kMarginSeconds = 0.004;
+    // The learnt need is held this long after it was last reached, then falls this fast,
+    // slow enough that the controller follows without a cut.
+    static constexpr double kNeedHoldSeconds = 60.0;
+    static constexpr double kNeedFallPerSecond = 0.0003;
+    // While a lead-in settles, what the queue does is partly the lead-in's own doing: the
+    // need is held only briefly and falls fast, and cuts take what it overstated.
+    static constexpr double kSettlingHoldSeconds = 1.0;
+    static constexpr double kSettlingFallPerSecond = 0.02;
+    // How fast the target rises towards a higher request: half the correction bound, which
+    // leaves room for the largest drift the controller corrects.
+    static constexpr double kGlidePerSecond = 0.0005;
+    // The queue's recent low and mean are taken over the last one to two windows of this
+    // length, or of four requests or four host blocks if longer, so that a window spans the
+    // pattern of any common cadence.
+    static constexpr double kWindowSeconds = 0.5;
+    // Bandwidths of the loops timing the platform's requests, which a scheduler delays by
+    // fractions of a millisecond, and the host's blocks, which an engine may hand over
+    // tens of milliseconds late or several at once.
+    static constexpr double kRequestClockHz = 0.2;
+    static constexpr double kBlockClockHz = 0.03;
+    // How blocks deviate from the loop's prediction is taken relative to its mean, over
+    // kSmoothingSeconds for the first kDeviationLockSeconds of the loop, then over
+    // kDeviationMeanSeconds.
+    static constexpr double kDeviationLockSeconds = 8.0;
+    static constexpr double kDeviationMeanSeconds = 3.0;
     // Crossfade over the join of a removal: 1.3 ms at 48 kHz.
     static constexpr uint32_t kCrossfadeFrames = 64;
 
-    // Allocates the resampler and the lead-in silence; nothing afterwards but
-    // the scratch growing to the largest block seen. targetSamples is already
-    // limited to the ring and a whole number of frames.
-    LatencySteering(uint32_t channelCount, uint32_t sampleRate, uint32_t targetSamples);
+    // Allocates the resampler and the lead-in silence (as much as the ring can hold, since
+    // the effective target may reach that), and the scratch for blocks of up to
+    // largestBlockSamples; nothing afterwards but the scratch growing to a larger block.
+    // requestedSamples is a whole number of frames. A steering joining a stream already
+    // playing (midStream) queues no lead-in and glides from the depth it finds.
+    LatencySteering(uint32_t channelCount, uint32_t sampleRate, uint32_t ringCapacity,
+                    uint32_t requestedSamples, uint32_t largestBlockSamples, bool midStream);
 
     struct Block {
         const float* data;
         uint32_t count;   // samples, whole frames
-        uint32_t removed; // samples removed by the far-above path
+        uint32_t removed; // samples removed by a cut
         uint32_t room;    // most samples a block of this host size can become
     };
 
-    // Intake, outside streamMutex: updates the correction from the depth seen
-    // at the previous block, resamples the block and applies a removal. A
-    // trailing partial frame is left out so the ring stays interleaved.
+    // Intake, outside streamMutex: updates the correction from the depth seen at the
+    // previous block, resamples the block and applies a cut. A trailing partial frame is
+    // left out so the ring stays interleaved.
     Block Prepare(const float* data, uint32_t count);
 
-    // Intake, under streamMutex, before the block is written: measures the
-    // depth, and after a start or an underrun queues silence so that it
-    // reaches the target at once; returns the samples queued. hostSamples is
-    // the host block this measurement stands for, removed what Prepare cut
-    // from it; requestPending says that a platform request waits to be
+    // Most samples a host block of `count` samples can become.
+    uint32_t RoomFor(uint32_t count) const {
+        return static_cast<uint32_t>(resampler.MaxOutputFrames(count / channels) * channels);
+    }
+
+    // Intake, outside streamMutex, when control is switched off: the frames the resampler
+    // still holds back, ready to queue before the unresampled blocks that follow.
+    Block Flush();
+
+    // Intake, under streamMutex, before the block is written: measures the depth, and after
+    // a start or an underrun queues silence so that it reaches the target at once; returns
+    // the samples queued. hostSamples is the host block this measurement stands for, block
+    // what Prepare made of it; requestPending says that a platform request waits to be
     // served from the ring right after the write.
-    uint32_t QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hostSamples, uint32_t removed,
+    uint32_t QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hostSamples, const Block& block,
                                bool requestPending);
 
-    // Under streamMutex: the platform asked for a buffer (whether or not the
-    // ring could serve it), on its own cadence.
-    void OnRequestLocked();
-    // Under streamMutex: a fill found `queuedBefore` samples and took `taken`
-    // of the `requested` its buffer holds; onRequest is false for a fill the
-    // intake made for a request that had waited.
+    // Under streamMutex: the platform asked for a buffer (whether or not the ring could
+    // serve it), on its own cadence, finding `queued` samples in the ring.
+    void OnRequestLocked(uint32_t queued);
+    // Under streamMutex: a fill found `queuedBefore` samples and took `taken` of the
+    // `requested` its buffer holds; onRequest is false for a fill the intake made for a
+    // request that had waited.
     void OnTakeLocked(uint32_t queuedBefore, uint32_t taken, uint32_t requested, bool onRequest);
 
+    // Under streamMutex: a new requested target (whole frames) for the running stream.
+    void SetRequestedLocked(uint32_t requestedSamples);
+
+    // Under streamMutex. The effective target, whole frames.
     uint32_t TargetSamples() const { return targetSamples; }
-    // Under streamMutex.
     double DepthSamples() const { return smoothedDepth; }
     double CorrectionPpm() const { return correctionPpm.load(std::memory_order_relaxed); }
 
 private:
     void RemoveFrames(float* block, uint32_t frames, uint32_t removedFrames) const;
+    // Under streamMutex: learns the need of the cadence from the recent depths.
+    void LearnNeedLocked(double now);
+    double WindowSeconds(double hostSeconds) const;
+    // Under streamMutex: moves the effective target on by `seconds` of audio.
+    void UpdateTargetLocked(double seconds);
+    double Seconds(double samples) const { return samples / channels / sampleRate; }
+    double Samples(double seconds) const { return seconds * sampleRate * channels; }
 
     const uint32_t channels;
     const double sampleRate;
-    const uint32_t targetSamples;
+    const uint32_t ringCapacity;
     const std::vector<int16_t> silence;
 
     // Under streamMutex.
-    double smoothedDepth;
-    bool leadInPending = true;
-    bool requestSeen = false;
-    double lastRequestSeconds = 0.0; // on SteeringClock
-    double requestInterval = 0.0;    // seconds between requests, smoothed; 0 until measured
-    uint32_t bufferSamples = 0;      // of the platform's buffers; 0 before the first fill
-    uint32_t playingSamples = 0;     // taken at the last request, now playing
+    uint32_t requestedSamples;
+    double glidingSamples;          // the requested target as glided to so far
+    double needFloor = 0.0;         // the learnt need with its margin, as glided to so far
+    double exactTarget = 0.0;       // effective, steered to
+    uint32_t targetSamples;         // the same in whole frames, as reported
+    double neededSamples = 0.0;     // learnt need of the cadence, margin excluded
+    double needHeldUntil = 0.0;     // on SteeringClock
+    double lastLearnSeconds = 0.0;
+    double settledAt = 0.0;         // on SteeringClock: the end of a lead-in's settling
+    double meanDeviation = 0.0;     // of blocks from their smoothed times, as depth
+    double firstDepth = 0.0;        // smoothing stage one
+    double smoothedDepth = 0.0;     // stage two: the depth steered
+    bool leadInPending;
+    bool joining;                   // joined a running stream, depth not yet built up
+    bool measured = false;          // a depth has been measured
+    CadenceClock requestClock;
+    CadenceClock blockClock;
+    DepthWindow requestDepths;      // queued samples at requests, before the take
+    DepthWindow blockDepths;        // depths measured before blocks
+    uint32_t bufferSamples = 0;     // of the platform's buffers; 0 before the first fill
+    uint32_t playingSamples = 0;    // taken at the last request, now playing
+    uint32_t largestRoom = 0;       // of the host blocks seen, as the ring receives them
+    // Handed from the intake's locked step to its next Prepare.
+    double errorSeconds = 0.0;
+    double targetSlope = 0.0;       // target change per second of audio, for feedforward
+    uint32_t cutAllowanceSamples = 0;
+    bool cutting = false;
 
     // Intake only.
     LatencyController controller;
     VariableRateResampler resampler;
     std::vector<float> scratch;
-    double depthSeen;    // smoothed, at the last block
-    double rawDepthSeen; // as measured at the last block, less what it cut
-    bool cutting = false;
     double smoothingWeight = 0.0; // of the measurement for the block being prepared
     std::atomic<double> correctionPpm{0.0};
 };

@@ -47,6 +47,16 @@ double Kernel(double t) {
     return sinc * window;
 }
 
+// A NaN or an infinity would spread over every output whose taps reach it; it becomes
+// silence for its own sample only, as the conversion to 16 bits treats it. x - x is NaN
+// exactly when x is not finite, and the loop vectorises.
+inline void CopyFinite(const float* in, size_t count, float* out) {
+    for (size_t i = 0; i < count; ++i) {
+        const float x = in[i];
+        out[i] = x - x == 0.0f ? x : 0.0f;
+    }
+}
+
 // Interpolated taps for the fractional delay `fraction` / 2^32.
 inline void InterpolateTaps(const float* coefficients, const float* slopes, uint32_t fraction,
                             float* taps) {
@@ -154,36 +164,59 @@ size_t ResampleStereoSse2(StereoTables tables, const float* frames, size_t frame
 
 #endif
 
-VariableRateResampler::VariableRateResampler(uint32_t channelCount)
-    : channels(std::max<uint32_t>(channelCount, 1)), coefficients((kPhases + 1) * kTaps),
-      slopes((kPhases + 1) * kTaps), buffer((kTaps + kChunkFrames) * channels),
-      bufferFrames(kTaps + kChunkFrames) {
-    // Tap m of the window starting at frame i meets input frame i + m; the output instant
-    // lies kTaps / 2 - 1 + phase frames after i.
-    std::vector<double> row(kTaps);
-    for (size_t p = 0; p <= kPhases; ++p) {
-        const double phase = static_cast<double>(p) / static_cast<double>(kPhases);
-        double sum = 0.0;
-        for (size_t m = 0; m < kTaps; ++m) {
-            row[m] = Kernel(static_cast<double>(kTaps / 2 - 1) + phase - static_cast<double>(m));
-            sum += row[m];
+// Rows for phases 0 .. kPhases (the last is phase 0 one tap on), and each row's step to the
+// next, so that an interpolated coefficient costs one multiply-add; and the same with every
+// tap written twice, for the stereo kernels.
+struct VariableRateResampler::Tables {
+    FloatTable coefficients;
+    FloatTable slopes;
+    FloatTable stereoCoefficients;
+    FloatTable stereoSlopes;
+
+    Tables()
+        : coefficients((kPhases + 1) * kTaps), slopes((kPhases + 1) * kTaps),
+          stereoCoefficients(2 * (kPhases + 1) * kTaps), stereoSlopes(2 * (kPhases + 1) * kTaps) {
+        // Tap m of the window starting at frame i meets input frame i + m; the output
+        // instant lies kTaps / 2 - 1 + phase frames after i.
+        std::vector<double> row(kTaps);
+        for (size_t p = 0; p <= kPhases; ++p) {
+            const double phase = static_cast<double>(p) / static_cast<double>(kPhases);
+            double sum = 0.0;
+            for (size_t m = 0; m < kTaps; ++m) {
+                row[m] =
+                    Kernel(static_cast<double>(kTaps / 2 - 1) + phase - static_cast<double>(m));
+                sum += row[m];
+            }
+            for (size_t m = 0; m < kTaps; ++m) {
+                coefficients[p * kTaps + m] = static_cast<float>(row[m] / sum);
+            }
         }
-        for (size_t m = 0; m < kTaps; ++m) {
-            coefficients[p * kTaps + m] = static_cast<float>(row[m] / sum);
+        for (size_t p = 0; p < kPhases; ++p) {
+            for (size_t m = 0; m < kTaps; ++m) {
+                slopes[p * kTaps + m] =
+                    coefficients[(p + 1) * kTaps + m] - coefficients[p * kTaps + m];
+            }
         }
-    }
-    for (size_t p = 0; p < kPhases; ++p) {
-        for (size_t m = 0; m < kTaps; ++m) {
-            slopes[p * kTaps + m] = coefficients[(p + 1) * kTaps + m] - coefficients[p * kTaps + m];
-        }
-    }
-    if (channels == 2) {
-        stereoCoefficients.resize(2 * coefficients.size());
-        stereoSlopes.resize(2 * slopes.size());
         for (size_t i = 0; i < coefficients.size(); ++i) {
             stereoCoefficients[2 * i] = stereoCoefficients[2 * i + 1] = coefficients[i];
             stereoSlopes[2 * i] = stereoSlopes[2 * i + 1] = slopes[i];
         }
+    }
+};
+
+const VariableRateResampler::Tables& VariableRateResampler::SharedTables() {
+    // Built by the first caller; C++11 makes concurrent first calls wait for it
+    // ([stmt.dcl]/4), which GCC and Clang implement with __cxa_guard_acquire on every
+    // target we build, MinGW included. Building takes about a millisecond, so a change
+    // of latency target no longer does.
+    static const Tables shared;
+    return shared;
+}
+
+VariableRateResampler::VariableRateResampler(uint32_t channelCount)
+    : channels(std::max<uint32_t>(channelCount, 1)), tables(SharedTables()),
+      buffer((kTaps + kChunkFrames) * channels), bufferFrames(kTaps + kChunkFrames) {
+    if (channels == 2) {
         UsePath(ConversionPath::Avx2);
         if (path != ConversionPath::Avx2) {
             UsePath(ConversionPath::Sse2);
@@ -207,7 +240,43 @@ void VariableRateResampler::Reset() {
     std::fill(buffer.begin(), buffer.end(), 0.0f);
     buffered = kTaps - 1;
     position = {0, 0};
+    primeHistory = false;
     SetRatio(1.0);
+}
+
+void VariableRateResampler::StartAtNextInput() {
+    Reset();
+    // The next output's instant, kTaps / 2 - 1 frames into its window, lands on the first
+    // frame after the history.
+    position = {kTaps / 2, 0};
+    primeHistory = true;
+}
+
+size_t VariableRateResampler::Flush(float* out) {
+    // Held input runs from the next output's instant to the last buffered frame.
+    const double first = static_cast<double>(position.index + kTaps / 2 - 1) +
+                         static_cast<double>(position.fraction) * 0x1p-32;
+    const double last = static_cast<double>(buffered) - 1.0;
+    size_t written = 0;
+    if (!primeHistory && last >= first) {
+        // Spacing of about one frame, stretched or squeezed by at most half a frame over
+        // the whole run, so that the last output lands on the last input frame.
+        const auto count = static_cast<size_t>(std::lround(last - first)) + 1;
+        const double spacing = count > 1 ? (last - first) / static_cast<double>(count - 1) : 0.0;
+        for (size_t k = 0; k < count; ++k) {
+            const double at = k + 1 == count ? last : first + spacing * static_cast<double>(k);
+            const auto whole = static_cast<size_t>(at);
+            const auto weight = static_cast<float>(at - static_cast<double>(whole));
+            const float* here = buffer.data() + whole * channels;
+            const float* next = whole + 1 < buffered ? here + channels : here;
+            for (uint32_t c = 0; c < channels; ++c) {
+                out[k * channels + c] = here[c] + weight * (next[c] - here[c]);
+            }
+        }
+        written = count;
+    }
+    Reset();
+    return written;
 }
 
 void VariableRateResampler::SetRatio(double requested) {
@@ -226,23 +295,43 @@ size_t VariableRateResampler::MaxOutputFrames(size_t inFrames) const {
 }
 
 size_t VariableRateResampler::Process(const float* in, size_t inFrames, float* out) {
+    const uint64_t steadyStep = step;
+    if (primeHistory && inFrames > 0) {
+        primeHistory = false;
+        for (size_t frame = 0; frame < kTaps - 1; ++frame) {
+            CopyFinite(in, channels, buffer.data() + frame * channels);
+        }
+        // The filter's delay has to come from somewhere: this first block is stretched
+        // to give as many frames as it has, its last output landing the delay before its
+        // last input, so that joining a stream takes nothing from its queue. 14 frames
+        // over a 1024-frame block lower the pitch by 1.4 % for that block alone.
+        constexpr size_t kDelay = kTaps / 2;
+        if (inFrames > 2 * kDelay) {
+            // Output n + 1 must find its window beyond the input: n x step >= inFrames -
+            // kDelay frames on from the first.
+            const double spacing = static_cast<double>(inFrames - kDelay) /
+                                   static_cast<double>(inFrames);
+            step = static_cast<uint64_t>(std::ceil(spacing * 4294967296.0));
+        }
+    }
     size_t written = 0;
     while (inFrames > 0) {
         const size_t take = std::min(inFrames, bufferFrames - buffered);
-        std::memcpy(buffer.data() + buffered * channels, in, take * channels * sizeof(float));
+        CopyFinite(in, take * channels, buffer.data() + buffered * channels);
         buffered += take;
         in += take * channels;
         inFrames -= take;
         written += Render(out + written * channels);
         DropConsumed();
     }
+    step = steadyStep;
     return written;
 }
 
 size_t VariableRateResampler::Render(float* out) {
     if (stereoKernel != nullptr) {
-        return stereoKernel({stereoCoefficients.data(), stereoSlopes.data()}, buffer.data(),
-                            buffered, step, position, out);
+        return stereoKernel({tables.stereoCoefficients.data(), tables.stereoSlopes.data()},
+                            buffer.data(), buffered, step, position, out);
     }
     alignas(32) float taps[kTaps];
     size_t written = 0;
@@ -251,7 +340,7 @@ size_t VariableRateResampler::Render(float* out) {
     size_t index = position.index;
     uint32_t fraction = position.fraction;
     while (index + kTaps <= buffered) {
-        InterpolateTaps(coefficients.data(), slopes.data(), fraction, taps);
+        InterpolateTaps(tables.coefficients.data(), tables.slopes.data(), fraction, taps);
         const float* window = buffer.data() + index * channels;
         for (uint32_t c = 0; c < channels; ++c) {
             float sum = 0.0f;

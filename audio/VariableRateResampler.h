@@ -23,7 +23,8 @@ namespace zvaudio {
 // an 18 kHz one at the largest ratio; 256 phases keep the error of interpolating between them
 // at the same level (64 would cost 20 dB at 18 kHz). Each phase has unit gain at DC.
 //
-// Owned by one thread at a time; nothing is shared between instances.
+// Owned by one thread at a time. The filter tables depend only on the constants below, so
+// they are built once per process and shared read-only by every instance.
 class VariableRateResampler {
 public:
     // Largest deviation of the ratio from 1 the resampler accepts (its owner's
@@ -39,11 +40,27 @@ public:
     static constexpr double kKaiserBeta = 10.0;
 
     // Every allocation happens here: history for channelCount interleaved channels
-    // (any count >= 1) and its filter tables. Process allocates nothing.
+    // (any count >= 1), and the shared filter tables the first time any instance is built.
+    // Process allocates nothing.
     explicit VariableRateResampler(uint32_t channelCount);
 
     // Back to the state of a new stream: silent history, phase 0, ratio 1.
     void Reset();
+
+    // For joining a stream already playing: the next Process call's first frame comes out
+    // first, the history before it repeats that frame, and that call gives as many frames
+    // as it takes (stretched by the filter's delay), so the output neither pauses, fades
+    // in nor falls short.
+    void StartAtNextInput();
+
+    // Most frames Flush can write.
+    static constexpr size_t kMaxFlushFrames = kTaps;
+
+    // Writes the frames still held back by the filter's delay, up to and including the last
+    // input frame, so that unresampled input may follow them directly. The fractional read
+    // position glides to a whole frame across them (linear interpolation), leaving no step.
+    // Returns the frames written; the resampler is then Reset.
+    size_t Flush(float* out);
 
     // Output frames per input frame; 1.0 passes the rate through unchanged.
     void SetRatio(double ratio);
@@ -77,15 +94,11 @@ private:
     void DropConsumed();
 
     using FloatTable = std::vector<float, CacheLineAllocator<float>>;
+    struct Tables;
+    static const Tables& SharedTables();
 
     uint32_t channels;
-    // Rows for phases 0 .. kPhases (the last is phase 0 one tap on), and each row's step
-    // to the next, so that an interpolated coefficient costs one multiply-add.
-    FloatTable coefficients;
-    FloatTable slopes;
-    // The same with every tap written twice, for the stereo kernels; empty otherwise.
-    FloatTable stereoCoefficients;
-    FloatTable stereoSlopes;
+    const Tables& tables;
     ConversionPath path = ConversionPath::Scalar;
     detail::StereoKernel stereoKernel = nullptr;
     // Input frames waiting for their turn, interleaved; kTaps - 1 frames of history
@@ -98,6 +111,8 @@ private:
     detail::ResamplePosition position{0, 0};
     uint64_t step = uint64_t{1} << 32; // input frames per output frame, 32.32
     double ratio = 1.0;
+    // Set by StartAtNextInput: the next input's first frame fills the history.
+    bool primeHistory = false;
 };
 
 } // namespace zvaudio

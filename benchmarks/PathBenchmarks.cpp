@@ -233,8 +233,8 @@ void LockedWrite(LockedState& s, const CacheLineSamples& converted) {
     s.ring.Write(converted.data(), kBlock);
     s.stats.samplesQueued += kBlock;
     s.stats.samplesDropped += queuedBefore + kBlock - s.ring.Available();
-    if (s.requested.load()) {
-        s.requested.exchange(false);
+    if (s.requested.load(std::memory_order_relaxed)) {
+        s.requested.store(false, std::memory_order_relaxed);
     }
 }
 
@@ -244,13 +244,11 @@ void LockedFill(LockedState& s, ZVSoundHandle requestHandle) {
         return;
     }
     if (s.ring.Available() == 0) {
-        s.requested.exchange(true);
+        s.requested.store(true, std::memory_order_relaxed);
         ++s.stats.requestsDeferred;
         return;
     }
-    if (s.requested.load()) {
-        s.requested.exchange(false);
-    }
+    s.requested.store(false, std::memory_order_relaxed);
     AudioOutputBuffer buffer{nullptr, 0};
     if (ZVAudioGetOutputBuffer(s.handle, &buffer) != kResultOk) {
         return;

@@ -26,14 +26,15 @@ static_assert(sizeof(ZVAudioOutputStats) == 72, "the statistics record is 72 byt
 // no padding (64 bytes). Counters run since the instance was created.
 struct ZVAudioOutputLatencyStats {
     uint64_t targetMilliseconds; // as set; 0 = latency control off
-    uint64_t targetSamples;      // ring depth steered to, limited to the ring; 0 when off or no stream
+    uint64_t targetSamples;      // depth steered to: the target raised to what the cadence needs,
+                                 // within the ring; 0 when off or no stream
     double depthMilliseconds;    // smoothed depth of the ring's queue
     double correctionPpm;        // rate correction now applied; > 0 hands the ring more
                                  // samples than the host gave
     uint64_t hostSamples;        // host samples taken in while control was on
     uint64_t ringSamples;        // samples handed to the ring for them, fast paths included
-    uint64_t samplesRemoved;     // removed at once when the depth was far above the target
-    uint64_t samplesInserted;    // silence added at once to bring the depth up to the target
+    uint64_t samplesRemoved;     // cut when the depth was far above the target
+    uint64_t samplesInserted;    // silence queued when a stream started or ran dry
 };
 static_assert(sizeof(ZVAudioOutputLatencyStats) == 64, "the latency record is 64 bytes");
 
@@ -69,7 +70,9 @@ ZV_PLUGIN_API bool GetAudioOutputStats(ZVAudioOutputStats* stats);
 
 // Optional for the host. Sets the queue depth the plug-in steers its ring
 // towards, for the current stream and every later one of this instance; 0
-// (the default) switches latency control off. False without an instance.
+// (the default) switches latency control off. A running stream takes a new
+// target in place, without a gap. The depth steered to is raised where the
+// cadence of blocks and requests needs more. False without an instance.
 ZV_PLUGIN_API bool SetAudioOutputLatencyTarget(uint32_t milliseconds);
 
 // Latency control's record; false (and nothing written) when no instance

@@ -90,10 +90,10 @@ TEST_F(ExportedOutputTest, FailedRingAllocationStillReleasesThePreviousStreamFir
 }
 
 TEST_F(ExportedOutputTest, LatencyControlThatCannotBeAllocatedLeavesNoStreamOrTargetBehind) {
-    // A mono ring of 4000 samples fits under the limit; latency control's
-    // filter tables do not.
+    // An 8-channel ring of 4000 samples fits under the limit; latency control's
+    // resampler history for 8 channels (33 KB) does not.
     constexpr size_t kAboveSmallRing = 16 * 1024;
-    const auto openSmall = [] { return CreateOutputBuffer(kBufferBytes, 1, 4000, 0, 0, 0.0f, 1); };
+    const auto openSmall = [] { return CreateOutputBuffer(kBufferBytes, 8, 500, 0, 0, 0.0f, 1); };
     ASSERT_TRUE(CreateAudioOutput());
     ASSERT_TRUE(SetAudioOutputLatencyTarget(40));
 
@@ -107,16 +107,24 @@ TEST_F(ExportedOutputTest, LatencyControlThatCannotBeAllocatedLeavesNoStreamOrTa
     EXPECT_EQ(zvaudio::soundHandle, kInvalidSoundHandle);
     EXPECT_EQ(platform().Logs().size(), 1u);
 
-    // On an open stream a new target that cannot be built leaves the old one.
+    // On a running stream a new target is taken in place, allocating nothing.
     platform().Reset();
     ASSERT_TRUE(openSmall());
-    AllocationCounter::FailAbove(kAboveSmallRing);
+    AllocationCounter::FailAbove(0);
     EXPECT_TRUE(SetAudioOutputLatencyTarget(80));
     AllocationCounter::StopFailing();
     ZVAudioOutputLatencyStats latency{};
     ASSERT_TRUE(GetAudioOutputLatencyStats(&latency));
-    EXPECT_EQ(latency.targetMilliseconds, 40u);
-    EXPECT_EQ(latency.targetSamples, 160u);
+    EXPECT_EQ(latency.targetMilliseconds, 80u);
+
+    // Switching control on for a running stream that cannot get it leaves control off.
+    ASSERT_TRUE(SetAudioOutputLatencyTarget(0));
+    AllocationCounter::FailAbove(kAboveSmallRing);
+    EXPECT_TRUE(SetAudioOutputLatencyTarget(80));
+    AllocationCounter::StopFailing();
+    ASSERT_TRUE(GetAudioOutputLatencyStats(&latency));
+    EXPECT_EQ(latency.targetMilliseconds, 0u);
+    EXPECT_EQ(latency.targetSamples, 0u);
     EXPECT_EQ(platform().Logs().size(), 1u);
 }
 

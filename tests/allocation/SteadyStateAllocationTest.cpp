@@ -1,6 +1,7 @@
 #include "ExportedOutputFixture.h"
 
 #include "AudioOutput.h"
+#include "SteeringClock.h"
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +20,14 @@ namespace {
 void* volatile sink = nullptr;
 
 constexpr int kIterations = 4000;
+
+// Virtual time for latency control, one platform period (1024 frames at 48 kHz) a step,
+// so that the loop's cadence is the one it describes however fast the machine runs it.
+double virtualSeconds = 0.0;
+double VirtualSeconds() {
+    return virtualSeconds;
+}
+constexpr double kPeriodSeconds = 1024.0 / 48000.0;
 
 } // namespace
 
@@ -81,8 +90,14 @@ TEST(AllocationCounterTest, ArmedFailureRefusesOnlyLargerRequests) {
 
 // After the first block has grown the scratch buffer and the platform has lent
 // its first buffer, neither the intake nor the request path may touch the heap:
-// both run on audio threads.
+// both run on audio threads. That holds on through changes of the latency
+// target and a re-open of the stream: those are host calls and may allocate,
+// but what the audio paths need afterwards is sized from the largest block
+// already seen.
 TEST_F(ExportedOutputTest, IntakeAndRequestsOnOneThreadAllocateNothing) {
+    // Targets set on the running stream after the steady loop, switching
+    // control off and on again on the way.
+    constexpr uint32_t kChanges[] = {60, 20, 0, 40};
     // Latency control off and on: on, the loop also runs the resampler, the
     // lead-in after each empty ring and the cut after each burst.
     for (const uint32_t target : {0u, 40u}) {
@@ -90,8 +105,36 @@ TEST_F(ExportedOutputTest, IntakeAndRequestsOnOneThreadAllocateNothing) {
         ASSERT_TRUE(CreateAudioOutput());
         ASSERT_TRUE(SetAudioOutputLatencyTarget(target));
         ASSERT_TRUE(OpenStream());
-        const ZVSoundHandle handle = platform().LastCreatedHandle();
+        ZVSoundHandle handle = platform().LastCreatedHandle();
         std::vector<float> block = Block(kBlockSamples);
+        virtualSeconds = 0.0;
+        zvaudio::SteeringClock::SetSource(&VirtualSeconds);
+        const auto run = [&handle, &block](int iterations, bool bursts) {
+            for (int i = 0; i < iterations; ++i) {
+                virtualSeconds += kPeriodSeconds;
+                // Smaller blocks reuse the scratch buffer too.
+                Push(block, i % 3 == 0 ? kBlockSamples / 2 : kBlockSamples);
+                platform().RaiseRequest(handle);
+                if (i % 3 == 1) {
+                    platform().RaiseRequest(handle); // often finds the ring empty
+                }
+                ZVAudioOutputStats stats{};
+                GetAudioOutputStats(&stats);
+                ZVAudioOutputLatencyStats latency{};
+                GetAudioOutputLatencyStats(&latency);
+                if (bursts && i % 500 == 0) {
+                    // An engine hitch: the ring run dry, then every block owed at once,
+                    // far above the target.
+                    for (int request = 0; request < 30; ++request) {
+                        virtualSeconds += kPeriodSeconds;
+                        platform().RaiseRequest(handle);
+                    }
+                    for (int burst = 0; burst < 30; ++burst) {
+                        Push(block, kBlockSamples);
+                    }
+                }
+            }
+        };
 
         // The first block grows the scratch buffer: the counter sees it.
         uint64_t before = AllocationCounter::Count();
@@ -109,27 +152,8 @@ TEST_F(ExportedOutputTest, IntakeAndRequestsOnOneThreadAllocateNothing) {
         ASSERT_TRUE(GetAudioOutputLatencyStats(&latencyStart));
 
         before = AllocationCounter::Count();
-        for (int i = 0; i < kIterations; ++i) {
-            // Smaller blocks reuse the scratch buffer too.
-            Push(block, i % 3 == 0 ? kBlockSamples / 2 : kBlockSamples);
-            platform().RaiseRequest(handle);
-            platform().RaiseRequest(handle); // often finds the ring empty
-            ZVAudioOutputStats stats{};
-            GetAudioOutputStats(&stats);
-            ZVAudioOutputLatencyStats latency{};
-            GetAudioOutputLatencyStats(&latency);
-            if (target != 0 && i % 500 == 0) {
-                // A burst far above the target, then the ring run dry.
-                for (int burst = 0; burst < 30; ++burst) {
-                    Push(block, kBlockSamples);
-                }
-                for (int request = 0; request < 60; ++request) {
-                    platform().RaiseRequest(handle);
-                }
-            }
-        }
-        const uint64_t allocations = AllocationCounter::Count() - before;
-        EXPECT_EQ(allocations, 0u);
+        run(kIterations, target != 0);
+        EXPECT_EQ(AllocationCounter::Count() - before, 0u);
 
         // The loop really went through the fill, the deferral and the intake's fill.
         const ZVAudioOutputStats end = Stats();
@@ -143,7 +167,30 @@ TEST_F(ExportedOutputTest, IntakeAndRequestsOnOneThreadAllocateNothing) {
             EXPECT_GT(latencyEnd.samplesInserted, latencyStart.samplesInserted);
             EXPECT_GT(latencyEnd.samplesRemoved, latencyStart.samplesRemoved);
         }
+
+        for (const uint32_t change : kChanges) {
+            SCOPED_TRACE(testing::Message() << "after a change of target to " << change << " ms");
+            ASSERT_TRUE(SetAudioOutputLatencyTarget(change));
+            before = AllocationCounter::Count();
+            run(kIterations / 8, change != 0);
+            EXPECT_EQ(AllocationCounter::Count() - before, 0u);
+        }
+
+        // Re-opened with control on: the new stream's first blocks are no
+        // larger than those seen before.
+        platform().SetQuiet(false);
+        ASSERT_TRUE(OpenStream());
+        handle = platform().LastCreatedHandle();
+        platform().SetQuiet(true);
+        before = AllocationCounter::Count();
+        run(kIterations / 8, true);
+        EXPECT_EQ(AllocationCounter::Count() - before, 0u) << "after a re-open";
+        const ZVAudioOutputStats reopened = Stats();
+        EXPECT_GT(reopened.samplesDelivered, end.samplesDelivered) << "the new stream did not play";
+        EXPECT_TRUE(platform().Logs().empty());
+
         ASSERT_TRUE(DestroyAudioOutput());
+        zvaudio::SteeringClock::SetSource(nullptr);
         platform().Reset();
         platform().SetBufferBytes(kBufferBytes);
     }

@@ -1,7 +1,9 @@
 // Latency control: the controller's loop on its own, and the instance with
 // control off and on against the fake platform.
 #include "AudioOutputFixture.h"
+#include "CadenceClock.h"
 #include "LatencyController.h"
+#include "SteeringClock.h"
 #include "VariableRateResampler.h"
 
 #include <atomic>
@@ -72,10 +74,72 @@ TEST(LatencyControllerTest, DriftBeyondTheBoundSaturatesWithoutWindingUp) {
     EXPECT_LT(recovered, 150.0);
 }
 
+TEST(CadenceClockTest, FollowsThePaceAndSmoothsLateEvents) {
+    // Requests every 1024 frames at 48 kHz on a clock 300 ppm fast, each up to 1 ms late.
+    const double period = 1024.0 / 48000.0 / (1.0 + 300e-6);
+    zvaudio::CadenceClock clock(1.0 / 48000.0, 0.2);
+    uint32_t state = 1;
+    double worst = 0.0;
+    for (int k = 0; k < 20000; ++k) {
+        state = state * 1664525u + 1013904223u;
+        const double lateness = 0.001 * static_cast<double>(state >> 8) / 16777216.0;
+        clock.OnEvent(k * period + lateness, 1024.0);
+        if (k > 5000) {
+            // Against the mean lateness: what is left of a millisecond's jitter.
+            worst = std::max(worst, std::fabs(clock.SmoothedTime() - (k * period + 0.0005)));
+        }
+    }
+    EXPECT_NEAR(clock.Period(), period, period * 100e-6); // the drift learnt, not the nominal pace
+    EXPECT_LT(worst, 0.0002);
+}
+
+// Virtual time for latency control's measurements, so that a test sets the
+// cadence of requests and blocks.
+double virtualSeconds = 0.0;
+double VirtualSeconds() {
+    return virtualSeconds;
+}
+
 // A stereo stream at 48 kHz with 1024-frame platform buffers and a 1 s ring.
 class LatencyControlTest : public AudioOutputTest {
 protected:
     static constexpr uint32_t kBlock = 2048;
+    static constexpr double kPeriod = 1024.0 / 48000.0;
+
+    void SetUp() override {
+        AudioOutputTest::SetUp();
+        virtualSeconds = 0.0;
+        zvaudio::SteeringClock::SetSource(&VirtualSeconds);
+    }
+    void TearDown() override {
+        zvaudio::SteeringClock::SetSource(nullptr);
+        AudioOutputTest::TearDown();
+    }
+
+    // The engine and the platform at the same pace, a block half a period after each
+    // request.
+    void RunSteadily(int periods) {
+        for (int i = 0; i < periods; ++i) {
+            virtualSeconds += kPeriod / 2;
+            Request();
+            virtualSeconds += kPeriod / 2;
+            Push(Block());
+        }
+    }
+
+    // The largest step between neighbouring frames of the left channel over every
+    // buffer played, silence included.
+    int LargestLeftStep() const {
+        int largest = 0;
+        int previous = 0;
+        for (const auto& buffer : platform().ReleasedBuffers()) {
+            for (size_t i = 0; i + 1 < buffer.size(); i += 2) {
+                largest = std::max(largest, std::abs(buffer[i] - previous));
+                previous = buffer[i];
+            }
+        }
+        return largest;
+    }
 
     void Open() {
         platform().SetBufferBytes(kBlock * 2);
@@ -142,26 +206,27 @@ TEST_F(LatencyControlTest, FastPathsKeepFramesWholeAndTheCountsBalanced) {
     Open();
     Request(); // the ring is empty: the first block brings a lead-in of silence
     Push(Block());
-    // An engine burst: half a second of blocks with no request between them,
-    // far above the target, so whole frames are cut.
+    RunSteadily(500);
+    // An engine hitch: half a second without blocks, the platform playing on into
+    // silence, then every block owed at once, far above the target, so whole frames are
+    // cut once the queue has shown it can spare them.
+    for (int i = 0; i < 24; ++i) {
+        virtualSeconds += kPeriod;
+        Request();
+    }
     for (int i = 0; i < 24; ++i) {
         Push(Block());
     }
-    for (int i = 0; i < 40; ++i) {
-        Request();
-        Push(Block());
-    }
-    for (int i = 0; i < 60; ++i) {
-        Request();
-    }
+    RunSteadily(1000);
 
     const ZVAudioOutputLatencyStats latency = output->GetLatencyStats();
-    EXPECT_EQ(latency.targetSamples, 3840u);
+    // The hitch showed a cadence that needs more than 40 ms; it is held for a minute.
+    EXPECT_GT(latency.targetSamples, 3840u);
     EXPECT_GT(latency.samplesInserted, 0u);
     EXPECT_GT(latency.samplesRemoved, 0u);
     EXPECT_EQ(latency.samplesInserted % 2, 0u);
     EXPECT_EQ(latency.samplesRemoved % 2, 0u);
-    EXPECT_EQ(latency.hostSamples, 65u * kBlock);
+    EXPECT_EQ(latency.hostSamples, 1525u * kBlock);
     const ZVAudioOutputStats stats = output->GetStats();
     EXPECT_EQ(latency.ringSamples, stats.samplesQueued);
     ExpectInvariant(stats);
@@ -182,9 +247,38 @@ TEST_F(LatencyControlTest, FastPathsKeepFramesWholeAndTheCountsBalanced) {
     EXPECT_EQ(frames * 2, stats.samplesDelivered + stats.silenceSamples);
 }
 
+TEST_F(LatencyControlTest, ChangesOfTargetKeepThePlayedSignalWhole) {
+    // On, higher, lower, off, on again: the stream never stops and nothing it plays
+    // jumps by more than the signal's own step and a crossfade, or falls silent. It
+    // starts two blocks deep, so that switching on joins a stream that has not run dry
+    // and whose queue can give the 14 frames the resampler's delay adds at once.
+    Open();
+    Request();
+    Push(Block());
+    Push(Block());
+    Push(Block());
+    RunSteadily(200);
+    for (const uint32_t target : {40u, 41u, 200u, 60u, 0u, 40u}) {
+        output->SetLatencyTarget(target);
+        RunSteadily(1500);
+        EXPECT_EQ(output->GetLatencyStats().targetMilliseconds, target);
+    }
+    const ZVAudioOutputStats stats = output->GetStats();
+    EXPECT_EQ(output->GetLatencyStats().samplesInserted, 0u);
+    EXPECT_EQ(stats.silenceSamples, 0u);
+    ExpectInvariant(stats);
+    // The left channel's own largest step is 0.5 x 0.01 x 32767 = 164; a crossfade over
+    // 64 frames adds at most 2 x 0.5 x 32767 / 64 = 512.
+    EXPECT_LE(LargestLeftStep(), 164 + 512 + 2);
+    // Settled on the last target, which the cadence allows.
+    EXPECT_EQ(output->GetLatencyStats().targetSamples, 3840u);
+}
+
 TEST_F(LatencyControlTest, RequestsOnAnotherThreadMeetTheSteeredIntake) {
     // For the thread sanitizer: the request path measures and marks underruns
-    // while the intake resamples, cuts and tops up, and the target changes.
+    // while the intake resamples, cuts and tops up, and the target changes up,
+    // down, to off and on again under the platform's requests.
+    constexpr uint32_t kTargets[] = {60, 20, 0, 40};
     output->SetLatencyTarget(40);
     Open();
     std::atomic<bool> stop{false};
@@ -194,10 +288,14 @@ TEST_F(LatencyControlTest, RequestsOnAnotherThreadMeetTheSteeredIntake) {
             std::this_thread::yield();
         }
     });
+    uint32_t target = 40;
+    uint64_t unsteeredBlocks = 0;
     for (int i = 0; i < 3000; ++i) {
         Push(Block());
-        if (i % 1000 == 999) {
-            output->SetLatencyTarget(i % 2000 == 999 ? 20 : 60);
+        unsteeredBlocks += target == 0 ? 1 : 0;
+        if (i % 150 == 149) {
+            target = kTargets[(i / 150) % 4];
+            output->SetLatencyTarget(target);
         }
         if (i % 7 == 0) {
             output->GetLatencyStats();
@@ -205,22 +303,47 @@ TEST_F(LatencyControlTest, RequestsOnAnotherThreadMeetTheSteeredIntake) {
     }
     stop = true;
     platformThread.join();
+    // Blocks taken in while control was off reach the ring as they are.
     const ZVAudioOutputLatencyStats latency = output->GetLatencyStats();
-    EXPECT_EQ(latency.hostSamples, 3000u * kBlock);
+    EXPECT_GT(unsteeredBlocks, 0u);
+    EXPECT_EQ(latency.hostSamples, (3000u - unsteeredBlocks) * kBlock);
     const ZVAudioOutputStats stats = output->GetStats();
-    EXPECT_EQ(latency.ringSamples, stats.samplesQueued);
+    EXPECT_EQ(latency.ringSamples + unsteeredBlocks * kBlock, stats.samplesQueued);
     ExpectInvariant(stats);
 }
 
-TEST_F(LatencyControlTest, TargetBeyondTheRingIsLimitedToIt) {
-    output->SetLatencyTarget(5000);
-    Open();
-    EXPECT_EQ(output->GetLatencyStats().targetSamples, 96000u);
-    output->SetLatencyTarget(25);
-    EXPECT_EQ(output->GetLatencyStats().targetSamples, 2400u);
+TEST_F(LatencyControlTest, TargetLeavesRoomInTheRingAndRisesToWhatTheCadenceNeeds) {
+    struct Case {
+        uint32_t milliseconds;
+        uint32_t minimum; // samples
+        uint32_t maximum;
+    };
+    // 5 s on a 1 s ring: a host block and a platform buffer stay free, so nothing queued
+    // is overwritten. 1 ms: raised to a platform buffer and the margin (4 ms).
+    for (const Case c : {Case{5000, 96000 - 2 * 2048 - 8, 96000 - 2 * 2048}, Case{1, 2048, 2448},
+                         Case{60, 5760, 5760}}) {
+        SCOPED_TRACE(c.milliseconds);
+        platform().Reset();
+        output = std::make_unique<zvaudio::AudioOutput>();
+        output->SetLatencyTarget(c.milliseconds);
+        Open();
+        Request();
+        Push(Block());
+        RunSteadily(1000); // settled
+        const ZVAudioOutputStats settled = output->GetStats();
+        const ZVAudioOutputLatencyStats settledLatency = output->GetLatencyStats();
+        RunSteadily(2000);
+        const ZVAudioOutputLatencyStats latency = output->GetLatencyStats();
+        EXPECT_GE(latency.targetSamples, c.minimum);
+        EXPECT_LE(latency.targetSamples, c.maximum);
+        const ZVAudioOutputStats stats = output->GetStats();
+        EXPECT_EQ(stats.samplesDropped, 0u);
+        EXPECT_EQ(stats.silenceSamples, settled.silenceSamples);
+        EXPECT_EQ(latency.samplesRemoved, settledLatency.samplesRemoved);
+    }
     output->ReleaseSound();
     EXPECT_EQ(output->GetLatencyStats().targetSamples, 0u);
-    EXPECT_EQ(output->GetLatencyStats().targetMilliseconds, 25u);
+    EXPECT_EQ(output->GetLatencyStats().targetMilliseconds, 60u);
 }
 
 } // namespace

@@ -197,6 +197,39 @@ TEST(VariableRateResampler, OutputCountFollowsTheClampedRatio) {
     }
 }
 
+// Joining and leaving a stream at ratio 1: the first block after a join gives as many
+// frames as it takes, the rest is the input delayed by the filter, and a flush ends on the
+// last input frame, so nothing is cut short, repeated or faded. A NaN or an infinity comes
+// out as silence in its own sample only.
+TEST(VariableRateResampler, JoinsAndLeavesAStreamWithoutAGap) {
+    const size_t delay = VariableRateResampler::kTaps / 2;
+    for (const ConversionPath path : {ConversionPath::Scalar, ConversionPath::Sse2}) {
+        std::vector<float> input = Sines({997.0, 440.0}, 5000);
+        input[2 * 1000] = std::nanf("");
+        input[2 * 3000 + 1] = -INFINITY;
+        VariableRateResampler resampler(2);
+        resampler.UsePath(path);
+        resampler.StartAtNextInput();
+        std::vector<float> output(resampler.MaxOutputFrames(1024) * 2);
+        ASSERT_EQ(resampler.Process(input.data(), 1024, output.data()), 1024u);
+        output.resize(1024 * 2);
+        const std::vector<float> rest(input.begin() + 1024 * 2, input.end());
+        const std::vector<float> later = Resample(resampler, rest, {1024, 7});
+        output.insert(output.end(), later.begin(), later.end());
+        std::vector<float> tail(VariableRateResampler::kMaxFlushFrames * 2);
+        const size_t flushed = resampler.Flush(tail.data());
+        output.insert(output.end(), tail.begin(), tail.begin() + static_cast<long>(flushed * 2));
+
+        input[2 * 1000] = 0.0f;
+        input[2 * 3000 + 1] = 0.0f;
+        ASSERT_EQ(output.size(), input.size() + delay * 2) << zvaudio::ConversionPathName(path);
+        EXPECT_NEAR(output[0], input[0], 1e-6f);
+        for (size_t i = 1024 * 2; i < output.size(); ++i) {
+            ASSERT_NEAR(output[i], input[i - delay * 2], 1e-6f) << "sample " << i;
+        }
+    }
+}
+
 TEST(VariableRateResampler, ResetStartsANewStream) {
     const std::vector<float> first = Noise(3000 * 2, 11);
     const std::vector<float> second = Noise(3000 * 2, 12);

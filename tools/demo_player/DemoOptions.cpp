@@ -1,5 +1,6 @@
 #include "DemoOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -27,6 +28,14 @@ bool ParseCount(const std::string& text, uint32_t low, uint32_t high, uint32_t& 
     }
     value = static_cast<uint32_t>(parsed);
     return true;
+}
+
+// "AT_S:MS", as in 30:60 for a target of 60 ms from 30 s of the programme on.
+bool ParseTargetChange(const std::string& text, TargetChange& change) {
+    const size_t colon = text.find(':');
+    return colon != std::string::npos &&
+           ParseNumber(text.substr(0, colon), 0.0, 3600.0, change.atSeconds) &&
+           ParseCount(text.substr(colon + 1), 0, 10000, change.milliseconds);
 }
 
 } // namespace
@@ -70,6 +79,18 @@ bool DemoOptions::Parse(int argc, char** argv, DemoOptions& options, std::string
             valid = ParseCount(value, 0, 10000, options.latencyTargetMs);
         } else if (argument == "--drift-ppm") {
             valid = ParseNumber(value, -100000.0, 100000.0, options.driftPpm);
+        } else if (argument == "--burst") {
+            valid = ParseCount(value, 1, 64, options.burstBlocks);
+        } else if (argument == "--jitter-ms") {
+            valid = ParseNumber(value, 0.0, 1000.0, options.jitterMs);
+        } else if (argument == "--change-target") {
+            TargetChange change;
+            valid = ParseTargetChange(value, change);
+            options.targetChanges.push_back(change);
+        } else if (argument == "--tone") {
+            valid = ParseNumber(value, 1.0, 20000.0, options.toneHz);
+        } else if (argument == "--sinad-from") {
+            valid = ParseNumber(value, 0.0, 3600.0, options.sinadFromSeconds);
         } else {
             error = "unknown option " + argument;
             return false;
@@ -79,6 +100,14 @@ bool DemoOptions::Parse(int argc, char** argv, DemoOptions& options, std::string
             return false;
         }
     }
+    if (options.toneHz != 0.0 && !options.inputPath.empty()) {
+        error = "--tone plays instead of an input file; give one or the other";
+        return false;
+    }
+    // Stable: changes given for the same time apply in the order given.
+    std::stable_sort(
+        options.targetChanges.begin(), options.targetChanges.end(),
+        [](const TargetChange& a, const TargetChange& b) { return a.atSeconds < b.atSeconds; });
     return true;
 }
 
@@ -102,6 +131,18 @@ std::string DemoOptions::Usage(const char* program) {
            "  --latency-target MS  steer the queue to MS milliseconds (0 = off, the default)\n"
            "  --drift-ppm PPM      run the device clock PPM parts per million faster (+) or\n"
            "                       slower (-) than the engine's (-100000 to 100000, default 0)\n"
+           "  --burst N            hand blocks over N at a time, back to back, every N block\n"
+           "                       periods (1 to 64, default 1)\n"
+           "  --jitter-ms J        make each block up to J ms late at random, the schedule\n"
+           "                       kept (0 to 1000, default 0)\n"
+           "  --change-target AT_S:MS\n"
+           "                       set the latency target to MS at AT_S seconds of the\n"
+           "                       programme (repeatable)\n"
+           "  --tone HZ            play a pure sine of HZ (stereo, -1 dBFS, 48000 Hz) instead\n"
+           "                       of the chord, and report its SINAD as played\n"
+           "  --sinad-from S       measure the tone from S seconds of the recording on\n"
+           "                       (default: the last two minutes of a run of 150 s or more,\n"
+           "                       else from 30 s or half the run, whichever is earlier)\n"
            "  --help               show this text\n";
 }
 

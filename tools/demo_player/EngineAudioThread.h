@@ -1,7 +1,10 @@
 // Stands in for the engine's audio thread: hands the programme to the plug-in
-// in blocks of kBlockFrames at the pace of the device clock.
+// in blocks of kBlockFrames at the pace of the device clock, one per period or
+// in bursts, on time or late at random, and changes the latency target when
+// the programme reaches the times asked for.
 #pragma once
 
+#include "DemoOptions.h"
 #include "PluginLibrary.h"
 
 #include <atomic>
@@ -23,10 +26,24 @@ public:
         uint64_t count = 0;
     };
 
+    // How the engine hands the blocks over.
+    struct Cadence {
+        uint32_t burstBlocks = 1;                // blocks back to back, every burstBlocks periods
+        double jitterMs = 0.0;                   // each block up to this late, in programme time
+        std::vector<TargetChange> targetChanges; // in time order
+    };
+
+    // A target change as it was made.
+    struct AppliedChange {
+        double programmeSeconds; // audio handed over before the call
+        uint32_t milliseconds;
+        double callMilliseconds; // wall-clock time the export took
+    };
+
     // `samples` (interleaved) must outlive the thread. `speed` scales the
-    // pace exactly as it scales the device clock.
+    // pace, the lateness included, exactly as it scales the device clock.
     EngineAudioThread(const PluginExports& exports, const std::vector<float>& samples,
-                      uint32_t channels, uint32_t sampleRate, double speed);
+                      uint32_t channels, uint32_t sampleRate, double speed, Cadence cadence);
     // Stops early if still running and joins.
     ~EngineAudioThread();
     EngineAudioThread(const EngineAudioThread&) = delete;
@@ -38,10 +55,11 @@ public:
 
     uint64_t FramesPushed() const { return framesPushed.load(); }
     uint64_t LastQueuedSamples() const { return lastQueued.load(); }
-    // True when the plug-in refused a block or its statistics.
+    // True when the plug-in refused a block, its statistics or a target.
     bool Failed() const { return failed.load(); }
     // Complete once Join has returned.
     const QueueDepth& Depth() const { return depth; }
+    const std::vector<AppliedChange>& Changes() const { return applied; }
 
 private:
     void Run();
@@ -51,8 +69,10 @@ private:
     const uint32_t channels;
     const uint32_t sampleRate;
     const double speed;
+    const Cadence cadence;
 
     std::vector<float> block;
+    std::vector<AppliedChange> applied;
     QueueDepth depth;
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> finished{false};

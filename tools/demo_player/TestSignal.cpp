@@ -56,4 +56,22 @@ std::vector<float> TestSignal::Chord(double seconds) {
     return samples;
 }
 
+std::vector<float> TestSignal::Tone(double hz, double seconds) {
+    const auto frames = static_cast<std::size_t>(std::max(0.0, seconds) * kSampleRate);
+    std::vector<float> samples(frames * kChannels);
+    const double total = static_cast<double>(frames) / kSampleRate;
+    const double fade = std::min(kFadeSeconds, total / 2.0);
+    for (std::size_t frame = 0; frame < frames; ++frame) {
+        // The phase from the frame index alone, so that it does not drift
+        // over an hour of audio as a running sum would.
+        const double t = static_cast<double>(frame) / kSampleRate;
+        const double cycles = hz * static_cast<double>(frame) / kSampleRate;
+        const auto value = static_cast<float>(kTonePeak * Fade(t, total, fade) *
+                                              std::sin(2.0 * kPi * (cycles - std::floor(cycles))));
+        samples[frame * kChannels] = value;
+        samples[frame * kChannels + 1] = value;
+    }
+    return samples;
+}
+
 } // namespace zvdemo

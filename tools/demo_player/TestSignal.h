@@ -20,6 +20,14 @@ public:
     static std::vector<float> Chord(double seconds);
 
     static const char* Description() { return "A major chord, stereo, -6 dBFS"; }
+
+    // -1 dBFS.
+    static constexpr double kTonePeak = 0.8912509381337456;
+
+    // A pure sine of `hz` in both channels at kTonePeak, with the chord's fades,
+    // so that only its ends (which the measurement skips) are not pure.
+    // Interleaved stereo at kSampleRate.
+    static std::vector<float> Tone(double hz, double seconds);
 };
 
 } // namespace zvdemo

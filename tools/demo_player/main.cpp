@@ -7,9 +7,11 @@
 #include "ProgressBar.h"
 #include "SharedLibrary.h"
 #include "TestSignal.h"
+#include "ToneMeter.h"
 #include "WavFile.h"
 #include "ZVSimulatedDevice.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -47,6 +49,16 @@ std::string Absolute(const std::string& path) {
 }
 
 bool LoadProgramme(const DemoOptions& options, Programme& programme) {
+    if (options.toneHz != 0.0) {
+        programme.samples = TestSignal::Tone(options.toneHz, options.seconds);
+        programme.channels = TestSignal::kChannels;
+        programme.sampleRate = TestSignal::kSampleRate;
+        char text[96];
+        std::snprintf(text, sizeof text, "built-in tone (%g Hz sine, stereo, -1 dBFS)",
+                      options.toneHz);
+        programme.description = text;
+        return true;
+    }
     if (options.inputPath.empty()) {
         programme.samples = TestSignal::Chord(options.seconds);
         programme.channels = TestSignal::kChannels;
@@ -126,6 +138,41 @@ void PrintReport(const ZVAudioOutputStats& stats, const ZVSimDeviceStats& device
     line("starved periods", device.starvedPeriods, "(includes start-up and run-out)");
 }
 
+// Where the tone's measurement starts when --sinad-from is not given: the
+// last two minutes of a long run, else after the start has settled.
+double DefaultSinadFrom(double seconds) {
+    return seconds >= 150.0 ? seconds - 120.0 : std::min(30.0, seconds / 2.0);
+}
+
+void PrintToneQuality(const WavFile& recording, const DemoOptions& options,
+                      const Programme& programme) {
+    const double from = options.sinadFromSeconds >= 0.0 ? options.sinadFromSeconds
+                                                        : DefaultSinadFrom(programme.Seconds());
+    // Up to the tone's fade-out. Audio cut by latency control or dropped
+    // brings it forward in the recording, so it is found from the end of
+    // what was played rather than from the programme's length.
+    const std::vector<float>& played = recording.Samples();
+    const auto lastSound =
+        std::find_if(played.rbegin(), played.rend(), [](float value) { return value != 0.0f; });
+    const double playedSeconds = static_cast<double>(played.rend() - lastSound) /
+                                 recording.Channels() / recording.SampleRate();
+    const double to = std::min(programme.Seconds(), playedSeconds) - TestSignal::kFadeSeconds;
+    const ToneMeter::Result tone =
+        ToneMeter::Measure(recording.Samples(), recording.Channels(), recording.SampleRate(),
+                           options.toneHz, from, to);
+    std::printf("\nTone %g Hz as played, %.0f ms windows, four-parameter sine fit per channel\n",
+                options.toneHz, ToneMeter::kWindowSeconds * 1000.0);
+    if (tone.windows == 0) {
+        std::printf("  not measured: no whole window between %.2f s and %.2f s of the recording\n",
+                    from, to);
+        return;
+    }
+    std::printf("  measured %.2f s to %.2f s of the recording (%llu windows)\n", tone.fromSeconds,
+                tone.toSeconds, static_cast<unsigned long long>(tone.windows));
+    std::printf("  SINAD worst window %.1f dB (at %.2f s), overall %.1f dB\n", tone.worstSinadDb,
+                tone.worstAtSeconds, tone.overallSinadDb);
+}
+
 int Run(const DemoOptions& options) {
     Programme programme;
     if (!LoadProgramme(options, programme)) {
@@ -156,9 +203,27 @@ int Run(const DemoOptions& options) {
                 programme.sampleRate);
     std::printf("Device:   buffer %u frames, clock x%g, drift %+g ppm, ring %u s\n",
                 options.deviceBufferFrames, options.speed, options.driftPpm, options.bufferSeconds);
-    if (options.latencyTargetMs != 0) {
-        std::printf("Latency:  control on, target %u ms\n", options.latencyTargetMs);
+    std::printf("Engine:   blocks of %u frames", EngineAudioThread::kBlockFrames);
+    if (options.burstBlocks > 1) {
+        std::printf(", %u back to back every %u periods", options.burstBlocks, options.burstBlocks);
     }
+    if (options.jitterMs > 0.0) {
+        std::printf(", each up to %g ms late", options.jitterMs);
+    }
+    std::printf("\n");
+    const bool controlUsed =
+        options.latencyTargetMs != 0 ||
+        std::any_of(options.targetChanges.begin(), options.targetChanges.end(),
+                    [](const TargetChange& change) { return change.milliseconds != 0; });
+    if (options.latencyTargetMs != 0) {
+        std::printf("Latency:  control on, target %u ms", options.latencyTargetMs);
+    } else {
+        std::printf("Latency:  control off");
+    }
+    for (const TargetChange& change : options.targetChanges) {
+        std::printf(", %u ms at %g s", change.milliseconds, change.atSeconds);
+    }
+    std::printf("\n");
 
     ZVSimSetSpeedFactor(options.speed);
     ZVSimSetClockDriftPpm(options.driftPpm);
@@ -181,8 +246,9 @@ int Run(const DemoOptions& options) {
         return kExitFailure;
     }
 
-    EngineAudioThread engine(exports, programme.samples, programme.channels, programme.sampleRate,
-                             options.speed);
+    EngineAudioThread engine(
+        exports, programme.samples, programme.channels, programme.sampleRate, options.speed,
+        EngineAudioThread::Cadence{options.burstBlocks, options.jitterMs, options.targetChanges});
     ProgressBar progress(programme.Seconds());
     LatencyTimeline timeline(programme.Seconds(), 10);
     ZVAudioOutputLatencyStats latency{};
@@ -195,7 +261,7 @@ int Run(const DemoOptions& options) {
             Milliseconds(static_cast<double>(engine.LastQueuedSamples()), programme);
         timeline.Sample(pushedSeconds(), queueMs, latency.depthMilliseconds, latency.correctionPpm);
         char text[64];
-        if (options.latencyTargetMs != 0) {
+        if (controlUsed) {
             std::snprintf(text, sizeof text, "depth %6.1f ms %+6.0f ppm", latency.depthMilliseconds,
                           latency.correctionPpm);
         } else {
@@ -221,14 +287,18 @@ int Run(const DemoOptions& options) {
     ZVSimDeviceStats device{};
     ZVSimGetDeviceStats(&device);
     PrintReport(stats, device, engine.Depth(), programme);
-    timeline.Print(options.latencyTargetMs != 0);
-    if (options.latencyTargetMs != 0) {
+    timeline.Print(controlUsed);
+    if (controlUsed) {
         std::printf("  host samples %llu, handed to the ring %llu, removed at once %llu, "
                     "silence inserted %llu\n",
                     static_cast<unsigned long long>(latency.hostSamples),
                     static_cast<unsigned long long>(latency.ringSamples),
                     static_cast<unsigned long long>(latency.samplesRemoved),
                     static_cast<unsigned long long>(latency.samplesInserted));
+    }
+    for (const EngineAudioThread::AppliedChange& change : engine.Changes()) {
+        std::printf("  target set to %u ms at %.2f s of audio; the call took %.3f ms\n",
+                    change.milliseconds, change.programmeSeconds, change.callMilliseconds);
     }
 
     bool ok = true;
@@ -238,7 +308,7 @@ int Run(const DemoOptions& options) {
                 balanced ? "balanced" : "MISMATCH");
     ok = ok && balanced;
     if (engine.Failed()) {
-        std::fprintf(stderr, "error: the plug-in refused a block\n");
+        std::fprintf(stderr, "error: the plug-in refused a block or a call\n");
         ok = false;
     } else if (!drained) {
         std::fprintf(stderr, "error: the queue did not drain; is the device running?\n");
@@ -250,6 +320,9 @@ int Run(const DemoOptions& options) {
         std::printf("Recording: %s (%.2f s, %u channel(s), %u Hz)\n", outputPath.c_str(),
                     static_cast<double>(recording.Frames()) / recording.SampleRate(),
                     recording.Channels(), recording.SampleRate());
+        if (options.toneHz != 0.0) {
+            PrintToneQuality(recording, options, programme);
+        }
     } else {
         std::fprintf(stderr, "error: no recording: %s\n", recording.Error().c_str());
         ok = false;

@@ -17,6 +17,10 @@ constexpr double kPi = 3.14159265358979323846;
 // Unit phasor for the engine's sine, renormalised every block.
 class SineSource {
 public:
+    explicit SineSource(uint32_t sampleRate)
+        : stepRe(std::cos(2.0 * kPi * kSineHz / sampleRate)),
+          stepIm(std::sin(2.0 * kPi * kSineHz / sampleRate)) {}
+
     void Fill(float* block, uint32_t frames) {
         for (uint32_t i = 0; i < frames; ++i) {
             const auto value = static_cast<float>(kSineAmplitude * im);
@@ -34,8 +38,131 @@ public:
 private:
     double re = 1.0;
     double im = 0.0;
-    const double stepRe = std::cos(2.0 * kPi * kSineHz / kSampleRate);
-    const double stepIm = std::sin(2.0 * kPi * kSineHz / kSampleRate);
+    const double stepRe;
+    const double stepIm;
+};
+
+// splitmix64: the same sequence on every platform and standard library, which
+// the distributions of <random> do not promise.
+class Uniform {
+public:
+    explicit Uniform(uint64_t seed) : state(seed) {}
+
+    // In [0, 1).
+    double Next() {
+        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z ^= z >> 31;
+        return static_cast<double>(z >> 11) * 0x1.0p-53;
+    }
+
+private:
+    uint64_t state;
+};
+
+// When each engine block is due: bursts, lateness on a kept schedule, a hitch.
+class EngineSchedule {
+public:
+    EngineSchedule(const ScenarioSettings& settings, double hostPeriod)
+        : period(hostPeriod), burst(std::max<uint32_t>(settings.burstBlocks, 1)),
+          lateness(settings.blockLatenessMs * 1e-3), hitchAt(settings.hitchAtSeconds),
+          hitchEnd(settings.hitchAtSeconds + settings.hitchSeconds), random(settings.seed) {}
+
+    // The due time of the next block; each call moves on by one block.
+    double Next() {
+        // Pushes fall half a period after the device's requests at the start;
+        // the drift then slides one against the other.
+        const uint64_t burstStart = blocks / burst * burst;
+        double due = (static_cast<double>(burstStart) + 0.5) * period;
+        if (lateness > 0.0) {
+            due += lateness * random.Next();
+        }
+        if (due >= hitchAt && due < hitchEnd) {
+            due = hitchEnd;
+        }
+        due = std::max(due, previous);
+        previous = due;
+        ++blocks;
+        return due;
+    }
+
+private:
+    const double period;
+    const uint32_t burst;
+    const double lateness;
+    const double hitchAt;
+    const double hitchEnd;
+    Uniform random;
+    uint64_t blocks = 0;
+    double previous = 0.0;
+};
+
+// Watches the played output for steps and runs of digital silence. Outside
+// the watched part it still follows the output, so that a run of silence is
+// told from the lead-in and counted when any of it is watched.
+class PlayedWatch {
+public:
+    explicit PlayedWatch(ScenarioResult& runResult) : result(runResult) {}
+
+    void Add(const int16_t* samples, uint32_t count, double seconds, bool watched) {
+        for (uint32_t i = 0; i + kChannels <= count; i += kChannels) {
+            bool silent = true;
+            for (uint32_t c = 0; c < kChannels; ++c) {
+                silent = silent && (samples == nullptr || samples[i + c] == 0);
+            }
+            // A lead-in after a restart: its silence and the steps into and out of it.
+            const bool leadIn = silent ? (silentFrames > 0 ? inLeadIn : seconds < leadInBy)
+                                       : false;
+            for (uint32_t c = 0; c < kChannels; ++c) {
+                const int16_t value = samples != nullptr ? samples[i + c] : int16_t{0};
+                if (started && watched && !leadIn && !inLeadIn) {
+                    result.largestStep = std::max(result.largestStep,
+                                                  std::fabs(static_cast<double>(value) - last[c]));
+                }
+                last[c] = value;
+            }
+            started = true;
+            if (silent) {
+                if (silentFrames++ == 0) {
+                    silentSince = seconds;
+                    inLeadIn = leadIn;
+                }
+                silentWatched = silentWatched || watched;
+                continue;
+            }
+            EndRun();
+            heard = true;
+        }
+    }
+
+    // The played output starts over, as at a start: a run of silence that begins within
+    // the next `seconds` is a lead-in, and the steps into and out of it are not faults.
+    void Restart(double now, double seconds) { leadInBy = now + seconds; }
+
+    void EndRun() {
+        if (heard && silentWatched && silentFrames >= 2 && !inLeadIn) {
+            ++result.silentRuns;
+            result.longestSilentRunFrames = std::max(result.longestSilentRunFrames, silentFrames);
+            if (result.firstSilentRunSeconds < 0.0) {
+                result.firstSilentRunSeconds = silentSince;
+            }
+        }
+        silentFrames = 0;
+        silentWatched = false;
+        inLeadIn = false;
+    }
+
+private:
+    ScenarioResult& result;
+    bool started = false;
+    bool heard = false; // a non-zero sample has played: the lead-in is over
+    int16_t last[kChannels] = {};
+    uint64_t silentFrames = 0;
+    bool silentWatched = false;
+    double silentSince = 0.0;
+    double leadInBy = -1.0; // a silent run starting before this is a restart's lead-in
+    bool inLeadIn = false;
 };
 
 // Virtual time, the clock of latency control's depth measurement in a run.
@@ -45,17 +172,17 @@ double VirtualNow() {
     return virtualNow;
 }
 
-double SamplesToMs(double samples) {
-    return samples * 1000.0 / kChannels / kSampleRate;
-}
+constexpr double kNever = 1e300;
 
 } // namespace
 
 ScenarioResult RunScenario(const ScenarioSettings& settings) {
+    const uint32_t rate = settings.sampleRate;
+    const auto samplesToMs = [rate](double samples) { return samples * 1000.0 / kChannels / rate; };
     ScenarioResult result;
     if (settings.capture) {
-        result.played.reserve(static_cast<size_t>(settings.seconds * kSampleRate * kChannels) +
-                              kBlockFrames * kChannels * 4);
+        result.played.reserve(static_cast<size_t>(settings.seconds * rate * kChannels) +
+                              size_t{settings.deviceFrames} * kChannels * 4);
         VirtualDevice::CaptureInto(&result.played);
     }
 
@@ -63,16 +190,24 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
     zvaudio::SteeringClock::SetSource(&VirtualNow);
     zvaudio::AudioOutput output;
     output.SetLatencyTarget(settings.targetMilliseconds);
-    output.CreateOutputBuffer(kBlockFrames, kChannels, kSampleRate, 0, 0, 0.0f, 1);
+    output.CreateOutputBuffer(settings.deviceFrames, kChannels, rate, 0, 0, 0.0f,
+                              settings.ringSeconds);
+    result.ringCapacity = output.GetStats().ringCapacity;
 
-    const double hostPeriod = static_cast<double>(kBlockFrames) / kSampleRate;
-    const double devicePeriod = hostPeriod / (1.0 + settings.driftPpm * 1e-6);
-    // Pushes fall half a period after the device's requests at the start; the
-    // drift then slides one against the other.
-    uint64_t pushes = 0;
+    const double hostPeriod = static_cast<double>(settings.hostFrames) / rate;
+    const double devicePeriod =
+        static_cast<double>(settings.deviceFrames) / rate / (1.0 + settings.driftPpm * 1e-6);
+    const double callbackLateness =
+        std::min(settings.callbackLatenessMs * 1e-3, 0.9 * devicePeriod);
+    EngineSchedule schedule(settings, hostPeriod);
+    Uniform callbackRandom(settings.seed ^ 0x5DEECE66Dull);
+    PlayedWatch watch(result);
     uint64_t ticks = 0;
-    std::vector<float> block(size_t{kBlockFrames} * kChannels);
-    SineSource sine;
+    double pushAt = schedule.Next();
+    double requestAt = kNever; // the callback of the last period, until it runs
+    double changeAt = settings.changeAtSeconds >= 0.0 ? settings.changeAtSeconds : kNever;
+    std::vector<float> block(size_t{settings.hostFrames} * kChannels);
+    SineSource sine(rate);
 
     double now = 0.0;
     double depthTimesSeconds = 0.0;
@@ -80,29 +215,39 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
     size_t second = 0;
     ZVAudioOutputStats settled{};
     uint64_t starvedAtSettling = 0;
+    // Requests that found the ring empty and samples padded, a second ago and over the
+    // last second: whether the stream has been running dry.
+    uint64_t deferredSecondAgo = 0;
+    uint64_t paddedSecondAgo = 0;
+    uint64_t dryLastSecond = 0;
     const auto seconds = static_cast<size_t>(settings.seconds);
     while (second < seconds) {
-        double pushAt = (static_cast<double>(pushes) + 0.5) * hostPeriod;
-        if (pushAt >= settings.hitchAtSeconds &&
-            pushAt < settings.hitchAtSeconds + settings.hitchSeconds) {
-            pushAt = settings.hitchAtSeconds + settings.hitchSeconds;
-        }
-        const double tickAt = static_cast<double>(ticks) * devicePeriod;
-        const double next = std::min(pushAt, tickAt);
+        const double playAt = static_cast<double>(ticks) * devicePeriod;
+        const double next = std::min({pushAt, playAt, requestAt, changeAt});
 
         // Close every whole second that ends before the next event.
         while (second < seconds && static_cast<double>(second + 1) <= next) {
             const double end = static_cast<double>(second + 1);
             depthTimesSeconds += static_cast<double>(depth) * (end - now);
             now = end;
-            result.timeDepthMs.push_back(SamplesToMs(depthTimesSeconds));
+            result.timeDepthMs.push_back(samplesToMs(depthTimesSeconds));
             depthTimesSeconds = 0.0;
             const ZVAudioOutputLatencyStats latency = output.GetLatencyStats();
+            const ZVAudioOutputStats stats = output.GetStats();
             result.controlDepthMs.push_back(latency.depthMilliseconds);
             result.correctionPpm.push_back(latency.correctionPpm);
+            result.effectiveTargetMs.push_back(
+                samplesToMs(static_cast<double>(latency.targetSamples)));
+            result.totals.push_back(RunningTotals{latency.samplesRemoved, latency.samplesInserted,
+                                                  stats.silenceSamples, stats.samplesDropped,
+                                                  VirtualDevice::StarvedPeriods()});
+            dryLastSecond = stats.requestsDeferred - deferredSecondAgo + stats.silenceSamples -
+                            paddedSecondAgo;
+            deferredSecondAgo = stats.requestsDeferred;
+            paddedSecondAgo = stats.silenceSamples;
             ++second;
             if (second == kSettlingSeconds) {
-                settled = output.GetStats();
+                settled = stats;
                 starvedAtSettling = VirtualDevice::StarvedPeriods();
             }
         }
@@ -112,16 +257,41 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
         depthTimesSeconds += static_cast<double>(depth) * (next - now);
         now = next;
         virtualNow = now;
-        if (tickAt <= pushAt) {
-            VirtualDevice::Tick();
+        // At equal times: the device's boundary, its callback, the host's
+        // control call, the engine's block.
+        if (playAt == next) {
+            const VirtualDevice::Played played = VirtualDevice::Play();
+            watch.Add(played.samples, played.count, now,
+                      now >= settings.watchFromSeconds && now < settings.watchUntilSeconds);
             ++ticks;
+            requestAt = now + callbackLateness * callbackRandom.Next();
+        } else if (requestAt == next) {
+            VirtualDevice::Request();
+            requestAt = kNever;
+        } else if (changeAt == next) {
+            // Switching control on in a stream whose requests found the ring empty or
+            // short in the last second: it has run dry, and starts over with a lead-in as
+            // at a start.
+            const ZVAudioOutputStats stats = output.GetStats();
+            const uint64_t dryNow = stats.requestsDeferred - deferredSecondAgo +
+                                    stats.silenceSamples - paddedSecondAgo;
+            if (settings.targetMilliseconds == 0 && settings.changeToMilliseconds != 0 &&
+                dryLastSecond + dryNow > 0) {
+                result.joinedDry = true;
+                // What is still in flight plays first: up to the ring's depth and the
+                // device's three buffers.
+                watch.Restart(now, 4.0 * static_cast<double>(settings.deviceFrames) / rate + 0.1);
+            }
+            output.SetLatencyTarget(settings.changeToMilliseconds);
+            changeAt = kNever;
         } else {
-            sine.Fill(block.data(), kBlockFrames);
+            sine.Fill(block.data(), settings.hostFrames);
             output.OnUnityAudio(block.data(), static_cast<uint32_t>(block.size()));
-            ++pushes;
+            pushAt = schedule.Next();
         }
         depth = output.GetStats().queuedSamples;
     }
+    watch.EndRun();
 
     const ZVAudioOutputStats stats = output.GetStats();
     const ZVAudioOutputLatencyStats latency = output.GetLatencyStats();
@@ -150,11 +320,17 @@ double WorstMinuteDeviation(const std::vector<double>& series, double target, si
     return worst;
 }
 
-SineQuality MeasureSine(const std::vector<int16_t>& played, double fromSecond, double correction) {
+double SineStep(uint32_t sampleRate, double correction) {
+    const double omega = 2.0 * kPi * kSineHz / sampleRate / (1.0 + correction);
+    return kSineAmplitude * 32767.0 * 2.0 * std::sin(omega / 2.0);
+}
+
+SineQuality MeasureSine(const std::vector<int16_t>& played, uint32_t sampleRate, double fromSecond,
+                        double correction) {
     SineQuality quality;
-    const double omega = 2.0 * kPi * kSineHz / kSampleRate / (1.0 + correction);
-    quality.sineStep = kSineAmplitude * 32767.0 * 2.0 * std::sin(omega / 2.0);
-    const auto first = static_cast<size_t>(fromSecond * kSampleRate) * kChannels;
+    const double omega = 2.0 * kPi * kSineHz / sampleRate / (1.0 + correction);
+    quality.sineStep = SineStep(sampleRate, correction);
+    const auto first = static_cast<size_t>(fromSecond * sampleRate) * kChannels;
     // Steps count over the whole output, lead-in included.
     for (size_t i = kChannels; i < played.size(); ++i) {
         const double step = std::fabs(static_cast<double>(played[i]) - played[i - kChannels]);
@@ -162,14 +338,14 @@ SineQuality MeasureSine(const std::vector<int16_t>& played, double fromSecond, d
     }
 
     // Windows of equal length, so their mean powers add up like the sums.
-    constexpr size_t kWindow = kSampleRate / 10;
+    const auto window = static_cast<size_t>(std::lround(sampleRate * kSineWindowSeconds));
     double signalSum = 0.0;
     double residualSum = 0.0;
     quality.worstSinadDb = 1e9;
-    for (size_t start = first; start + kWindow * kChannels <= played.size();
-         start += kWindow * kChannels) {
+    for (size_t start = first; start + window * kChannels <= played.size();
+         start += window * kChannels) {
         const zvtest::SineFitResult fit =
-            zvtest::FitSine(played.data() + start, kWindow, kChannels, omega / (2.0 * kPi));
+            zvtest::FitSine(played.data() + start, window, kChannels, omega / (2.0 * kPi));
         signalSum += fit.signalPower;
         residualSum += fit.residualPower;
         quality.worstSinadDb = std::min(quality.worstSinadDb, fit.sinadDb);

@@ -6,27 +6,64 @@
 
 namespace zvscenario {
 
-// One run of the plug-in's intake against the virtual device: 48 kHz stereo,
-// engine blocks and device buffers of 1024 frames, a one-second ring, the
+// One run of the plug-in's intake against the virtual device: stereo, the
 // device clock `driftPpm` away from the engine's. The engine pushes a 997 Hz
-// sine at -1 dBFS.
+// sine at -1 dBFS in blocks of hostFrames; the device plays buffers of
+// deviceFrames.
 struct ScenarioSettings {
+    uint32_t sampleRate = 48000;
+    uint32_t hostFrames = 1024;
+    uint32_t deviceFrames = 1024;
+    uint32_t ringSeconds = 1;
     double driftPpm = 0.0;
     uint32_t targetMilliseconds = 0; // 0 = control off
     double seconds = 7200.0;
     bool capture = false; // keep the played output for the sine check
+
+    // The engine's cadence. Blocks come in bursts of burstBlocks back to back,
+    // one burst every burstBlocks host periods; each block is up to
+    // blockLatenessMs late (uniformly), on a schedule that the lateness does
+    // not shift, and never before the block ahead of it.
+    uint32_t burstBlocks = 1;
+    double blockLatenessMs = 0.0;
     // An engine hitch: no block from hitchAtSeconds for hitchSeconds, then
     // every block due meanwhile at once.
     double hitchAtSeconds = 0.0;
     double hitchSeconds = 0.0;
+
+    // Each device callback runs up to this late (uniformly) after its period's
+    // boundary, as a platform's thread is scheduled; the device keeps playing
+    // on its own schedule. Below one device period.
+    double callbackLatenessMs = 0.0;
+    uint64_t seed = 1; // of both latenesses; a run repeats exactly
+
+    // A new target set through the instance mid-run; negative = none.
+    double changeAtSeconds = -1.0;
+    uint32_t changeToMilliseconds = 0;
+
+    // The part of the played output watched for steps and silence.
+    double watchFromSeconds = 0.0;
+    double watchUntilSeconds = 1e300;
+};
+
+// Counters at the end of one second of audio, from the start of the run.
+struct RunningTotals {
+    uint64_t samplesRemoved = 0;  // latency record
+    uint64_t samplesInserted = 0; // latency record
+    uint64_t silenceSamples = 0;  // padded into platform buffers
+    uint64_t samplesDropped = 0;  // overwritten (or left unplayed)
+    uint64_t starvedPeriods = 0;  // device periods with no buffer to play
 };
 
 struct ScenarioResult {
-    // Per second of audio: the ring's depth averaged over time, and the
-    // controller's smoothed depth (its measurement: the midpoint of each take).
+    // Per second of audio: the ring's depth averaged over time, and from the
+    // latency record at the second's end the controller's smoothed depth, the
+    // correction and the depth steered to (targetSamples, in milliseconds).
     std::vector<double> timeDepthMs;
     std::vector<double> controlDepthMs;
     std::vector<double> correctionPpm;
+    std::vector<double> effectiveTargetMs;
+    std::vector<RunningTotals> totals;
     uint64_t samplesDropped = 0;
     uint64_t starvedAfterSettling = 0;  // device periods with nothing to play, after 30 s
     uint64_t deferredAfterSettling = 0; // requests that found the ring empty, after 30 s
@@ -34,7 +71,22 @@ struct ScenarioResult {
     uint64_t samplesInserted = 0;
     uint64_t logLines = 0;
     uint64_t starvedPeriods = 0; // over the whole run
-    std::vector<int16_t> played; // with capture: every released buffer
+    uint64_t ringCapacity = 0;   // samples
+
+    // The played output from watchFromSeconds until watchUntilSeconds, watched
+    // as it plays: the largest step between neighbouring samples of one
+    // channel, and runs of two or more frames of exact zero on every channel
+    // after the first non-zero sample (the sine never makes one; the lead-in
+    // of silence before it does not count).
+    double largestStep = 0.0;
+    uint64_t silentRuns = 0;
+    uint64_t longestSilentRunFrames = 0;
+    double firstSilentRunSeconds = -1.0;
+    // Control was switched on in a stream that had run dry (requests found the ring
+    // empty in the second before): its lead-in is watched as a start's is.
+    bool joinedDry = false;
+
+    std::vector<int16_t> played; // with capture: every played period
 };
 
 ScenarioResult RunScenario(const ScenarioSettings& settings);
@@ -45,21 +97,27 @@ double WorstMinuteDeviation(const std::vector<double>& series, double target, si
 
 // The played sine: the largest step between neighbouring samples of one
 // channel over the whole output against the largest the sine itself makes,
-// and from `fromSecond` on the SINAD of a four-parameter sine fit over 0.1 s
-// windows (worst window and all windows together).
+// and from `fromSecond` on the SINAD of a four-parameter sine fit over
+// kSineWindowSeconds windows (worst window and all windows together).
 struct SineQuality {
     double largestStep = 0.0;
     double sineStep = 0.0;
     double worstSinadDb = 0.0;
     double overallSinadDb = 0.0;
 };
-SineQuality MeasureSine(const std::vector<int16_t>& played, double fromSecond, double correction);
+SineQuality MeasureSine(const std::vector<int16_t>& played, uint32_t sampleRate, double fromSecond,
+                        double correction);
+
+// The sine's own largest step between neighbouring samples, in 16-bit LSB,
+// when the correction shifts its frequency by `correction`.
+double SineStep(uint32_t sampleRate, double correction);
 
 constexpr uint32_t kSampleRate = 48000;
 constexpr uint32_t kChannels = 2;
 constexpr uint32_t kBlockFrames = 1024;
 constexpr double kSineHz = 997.0;
 constexpr double kSineAmplitude = 0.8912509381337456; // -1 dBFS
+constexpr double kSineWindowSeconds = 0.05;
 constexpr size_t kSettlingSeconds = 30;
 
 } // namespace zvscenario

@@ -18,7 +18,9 @@ struct DeviceState {
     bool firstTick = true;
     uint32_t framesPerBuffer = 1024;
     uint32_t channels = 2;
-    std::vector<int16_t> buffer;
+    // kBuffersInFlight buffers; the oldest released one plays next.
+    std::vector<int16_t> buffers;
+    uint32_t oldest = 0;
     bool lent = false;
     uint32_t queued = 0;
     uint64_t starved = 0;
@@ -32,19 +34,36 @@ DeviceState device;
 
 namespace zvscenario {
 
-void VirtualDevice::Tick() {
+VirtualDevice::Played VirtualDevice::Play() {
     if (!device.started) {
-        return;
+        return Played{nullptr, 0, false};
     }
-    if (!device.firstTick) {
-        if (device.queued > 0) {
-            --device.queued;
-        } else {
-            ++device.starved;
+    if (device.firstTick) {
+        device.firstTick = false;
+        return Played{nullptr, 0, false};
+    }
+    const uint32_t samples = device.framesPerBuffer * device.channels;
+    Played played{nullptr, samples, device.queued == 0};
+    if (played.starved) {
+        ++device.starved;
+        if (device.capture != nullptr) {
+            device.capture->insert(device.capture->end(), samples, int16_t{0});
         }
+        return played;
     }
-    device.firstTick = false;
-    device.callback(device.handle, device.context);
+    played.samples = device.buffers.data() + size_t{device.oldest} * samples;
+    if (device.capture != nullptr) {
+        device.capture->insert(device.capture->end(), played.samples, played.samples + samples);
+    }
+    device.oldest = (device.oldest + 1) % kBuffersInFlight;
+    --device.queued;
+    return played;
+}
+
+void VirtualDevice::Request() {
+    if (device.started && device.callback != nullptr) {
+        device.callback(device.handle, device.context);
+    }
 }
 
 uint64_t VirtualDevice::StarvedPeriods() {
@@ -80,7 +99,8 @@ ZVResult ZVAudioCreateSoundWithBufferedOutput(const AudioBufferFormat* format, u
     device.handle = device.nextHandle++;
     device.framesPerBuffer = bufferSize == 0 ? 1024 : bufferSize;
     device.channels = format->channelCount;
-    device.buffer.assign(size_t{device.framesPerBuffer} * device.channels, 0);
+    device.buffers.assign(size_t{device.framesPerBuffer} * device.channels * kBuffersInFlight, 0);
+    device.oldest = 0;
     device.started = false;
     device.firstTick = true;
     device.lent = false;
@@ -112,17 +132,16 @@ ZVResult ZVAudioGetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuff
         return kResultBufferNotReady;
     }
     device.lent = true;
-    outBuffer->data = device.buffer.data();
-    outBuffer->size = static_cast<uint32_t>(device.buffer.size() * sizeof(int16_t));
+    const size_t samples = size_t{device.framesPerBuffer} * device.channels;
+    outBuffer->data =
+        device.buffers.data() + (device.oldest + device.queued) % kBuffersInFlight * samples;
+    outBuffer->size = static_cast<uint32_t>(samples * sizeof(int16_t));
     return kResultOk;
 }
 
 ZVResult ZVAudioReleaseOutputBuffer(ZVSoundHandle /*handle*/) {
     device.lent = false;
     ++device.queued;
-    if (device.capture != nullptr) {
-        device.capture->insert(device.capture->end(), device.buffer.begin(), device.buffer.end());
-    }
     return kResultOk;
 }
 

@@ -9,7 +9,7 @@ namespace ZVAudio.Output
     public struct ZVAudioOutputLatencyStats
     {
         public ulong targetMilliseconds; // as set; 0 = latency control off
-        public ulong targetSamples;      // ring depth steered to; 0 when off or without a stream
+        public ulong targetSamples;      // depth steered to: the target raised to what the cadence needs; 0 when off or without a stream
         public double depthMilliseconds; // smoothed depth of the ring's queue
         public double correctionPpm;     // rate correction now applied; > 0 adds samples
         public ulong hostSamples;        // host samples taken in while control was on
