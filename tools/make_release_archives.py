@@ -195,6 +195,10 @@ def main():
     for document in linked_documents(args.source, "README.md"):
         zip_sources[document] = os.path.join(args.source, document)
     zip_entries = {f"{zip_root}/{name}": read(path) for name, path in zip_sources.items()}
+    # DbgHelp takes a folder with pingme.txt at its root for a symbol store
+    # even without "srv*" ("Symbol Paths" in its documentation).
+    zip_entries[f"{zip_root}/symbols/pingme.txt"] = (
+        b"This folder is a symbol store: ZVAudioOutput.pdb/<GUID><age>/ZVAudioOutput.pdb\n")
 
     os.makedirs(args.out, exist_ok=True)
     tgz = os.path.join(args.out, f"{PACKAGE_NAME}-{args.version}.tgz")
