@@ -5,12 +5,13 @@
 #
 #   compile-relative.sh <source folder> <build folder> <compiler> <argument>...
 #
-# Clang 14 keeps its whole -cc1 command line in every object's CodeView
-# build record (LF_BUILDINFO, llvm/lib/CodeGen/AsmPrinter/CodeViewDebug.cpp,
-# emitBuildInfo; the switch to leave it out, -gno-codeview-command-line, came
-# with Clang 15), and LLD copies those records into the PDB. With absolute
-# paths there, the PDB, whose GUID is a hash of its bytes, and so the DLL
-# would differ from one build folder to the next.
+# Clang keeps its whole -cc1 command line in every object's CodeView build
+# record (LF_BUILDINFO: llvm/lib/CodeGen/AsmPrinter/CodeViewDebug.cpp,
+# emitBuildInfo; clang/test/CodeGen/debug-info-codeview-buildinfo.c), Clang 14
+# has no switch to leave it out (-gno-codeview-command-line is refused), and
+# LLD copies those records into the PDB. With absolute paths there, the PDB,
+# whose GUID is a hash of its bytes, and so the DLL would differ from one
+# build folder to the next.
 set -euo pipefail
 
 source_dir=$1
