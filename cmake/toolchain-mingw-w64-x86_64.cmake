@@ -26,6 +26,7 @@ set(CMAKE_OBJCOPY ${ZV_MINGW_TRIPLET}-objcopy CACHE FILEPATH "Object copy tool")
 set(CMAKE_SYSROOT /usr/${ZV_MINGW_TRIPLET})
 file(GLOB ZV_MINGW_GCC_DIRS /usr/lib/gcc/${ZV_MINGW_TRIPLET}/*-posix)
 list(SORT ZV_MINGW_GCC_DIRS COMPARE NATURAL ORDER DESCENDING)
+list(APPEND ZV_MINGW_GCC_DIRS NOTFOUND)
 list(GET ZV_MINGW_GCC_DIRS 0 ZV_MINGW_GCC_DIR)
 if(NOT EXISTS ${ZV_MINGW_GCC_DIR}/include/c++)
   message(FATAL_ERROR "No MinGW-w64 libstdc++ of the posix thread model in /usr/lib/gcc/${ZV_MINGW_TRIPLET}: "
