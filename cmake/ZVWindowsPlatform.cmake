@@ -41,6 +41,13 @@ else()
   message(FATAL_ERROR "ZV_LOGGING_DECORATION must be MSVC or GNU, not '${ZV_LOGGING_DECORATION}'")
 endif()
 
+# ZV_LOGGING_EXPORT_DEF: the same exports as the logging stand-in declares
+# them to the linker.
+set(ZV_LOGGING_EXPORT_DEF ${ZV_LOGGING_DEF})
+if(ZV_LOGGING_DEF MATCHES "msvc-import\\.def$")
+  set(ZV_LOGGING_EXPORT_DEF ${ZV_WINDOWS_DEF_DIR}/zv_unity_native_logging.msvc-export.def)
+endif()
+
 include_guard(GLOBAL)
 
 # zv_windows_import_library(<target> <dll name without .dll> <.def file>)
@@ -96,35 +103,92 @@ function(zv_windows_link_platform target)
   add_dependencies(${target} zv_platform_sdk_loader_implib zv_platform_logging_implib)
 endfunction()
 
+# zv_windows_logging_stand_in(<target>)
+# Makes <target> export what the platform's logging library exports, and
+# nothing else, with an import library that maps the names as the plug-in's
+# does, for the tests that link it directly. The linker's own import library
+# would name the export alone; dlltool's, made from ZV_LOGGING_DEF, replaces
+# it.
+function(zv_windows_logging_stand_in target)
+  target_sources(${target} PRIVATE ${ZV_LOGGING_EXPORT_DEF})
+  if(NOT MINGW)
+    return()
+  endif()
+  target_link_options(${target} PRIVATE "LINKER:--exclude-all-symbols")
+  if(NOT CMAKE_DLLTOOL)
+    find_program(CMAKE_DLLTOOL NAMES ${ZV_MINGW_TRIPLET}-dlltool dlltool REQUIRED)
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_DLLTOOL} --input-def ${ZV_LOGGING_DEF} --dllname zv_unity_native_logging.dll
+            --output-lib $<TARGET_LINKER_FILE_NAME:${target}>
+    WORKING_DIRECTORY $<TARGET_LINKER_FILE_DIR:${target}>
+    COMMENT "Making the import library of ${target} from its export list"
+    VERBATIM)
+endfunction()
+
 # zv_windows_ship(<target>)
-# Makes <target> the DLL that ships: a version resource from the project
-# version, and (MinGW) its debug information in <name>.debug beside it, which
-# the stripped DLL names and whose build GUID its CodeView record carries.
+# Makes <target> the DLL that ships: the exports of cmake/windows/<target>.def
+# by name and nothing else, a version resource from the project version, and
+# its PDB, <name>.pdb, beside it.
 function(zv_windows_ship target)
+  set(def_file ${ZV_WINDOWS_DEF_DIR}/${target}.def)
   set(rc_file ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
   configure_file(${ZV_WINDOWS_DEF_DIR}/${target}.rc.in ${rc_file} @ONLY)
   target_sources(${target} PRIVATE ${rc_file})
   if(MSVC)
     # The record names the PDB without the build folder.
+    target_sources(${target} PRIVATE ${def_file})
     target_link_options(${target} PRIVATE /PDBALTPATH:%_PDB%)
     return()
   endif()
-  # A crash dump carries the CodeView record (GUID, age, file name) of every
-  # module. --build-id derives the GUID from the image, so it is the same in
-  # every build of one commit and found again in the .debug file made below;
-  # .gnu_debuglink names that file, with its CRC, for gdb, addr2line and
-  # llvm-symbolizer. The record names no file: ld's --pdb would name one, but
-  # GCC's objects carry no CodeView information for that PDB, it records the
-  # build's paths, and a DWARF file under the record's name sends
-  # llvm-symbolizer to read it as a PDB, which fails.
-  set(debug_file $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.debug)
-  target_link_options(${target} PRIVATE "LINKER:--build-id=sha1")
-  # objcopy stamps the current time into a PE header it writes unless
-  # SOURCE_DATE_EPOCH says otherwise; 0 is what the linker wrote.
-  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
-  add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE:${target}> ${debug_file}
-    COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${debug_file} $<TARGET_FILE:${target}>
-    COMMENT "Splitting the debug information of ${target} into its .debug file"
-    VERBATIM)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    # GCC writes DWARF, which no PDB can be made from: the DLL keeps it.
+    target_sources(${target} PRIVATE ${def_file})
+    message(STATUS "${target}: no PDB without Clang and LLD (cmake/toolchain-mingw-w64-x86_64.cmake)")
+    return()
+  endif()
+  # A crash dump carries the CodeView record (GUID, age, PDB name) of every
+  # module; WinDbg, Visual Studio and symbol servers find the PDB by them.
+  # LLD's MinGW driver hands --Xlink options to its COFF linker as they are
+  # (lld/MinGW/Options.td):
+  # - the record names the PDB by the absolute path it was written to unless
+  #   /pdbaltpath says otherwise; %_PDB% is its file name alone
+  #   (lld/COFF/Driver.cpp, parsePDBAltPath);
+  # - the GUID is a hash of the PDB's bytes, and the age 1
+  #   (llvm/lib/DebugInfo/PDB/Native/PDBFileBuilder.cpp), so a PDB without
+  #   build paths gives the same GUID, DLL and PDB in every build of a commit;
+  # - relative paths in the PDB (objects, sources mapped to "."), and the
+  #   linker's working folder, are written against /pdbsourcepath instead of
+  #   the build folder (lld/test/COFF/pdb-relative-source-lines.test). The
+  #   export list is passed by a relative path for the same reason: the
+  #   linker's command line is kept in the PDB too.
+  #
+  # The PDB is made from CodeView, which the DLL's own objects and those of
+  # the static libraries linked into it are compiled with (the toolchain's
+  # default is DWARF), through the launcher that keeps build paths out of
+  # Clang's command line, which CodeView records.
+  set(objects ${target})
+  get_target_property(linked ${target} LINK_LIBRARIES)
+  foreach(library IN LISTS linked)
+    if(TARGET ${library})
+      get_target_property(type ${library} TYPE)
+      if(type STREQUAL "STATIC_LIBRARY")
+        list(APPEND objects ${library})
+      endif()
+    endif()
+  endforeach()
+  set(launcher ${ZV_WINDOWS_DEF_DIR}/compile-relative.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+  foreach(part IN LISTS objects)
+    target_compile_options(${part} PRIVATE -gcodeview)
+    set_target_properties(${part} PROPERTIES
+      C_COMPILER_LAUNCHER "${launcher}" CXX_COMPILER_LAUNCHER "${launcher}")
+  endforeach()
+  file(RELATIVE_PATH def_path ${CMAKE_BINARY_DIR} ${def_file})
+  target_link_options(${target} PRIVATE
+    # Empty: the DLL's path, relative as Ninja passes it, ending in .pdb.
+    "LINKER:--pdb="
+    "LINKER:--Xlink=-pdbaltpath:%_PDB%"
+    "LINKER:--Xlink=-pdbsourcepath:C:/ZVAudioOutput"
+    "LINKER:${def_path}")
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def_file})
 endfunction()

@@ -61,7 +61,8 @@ ZV_PLUGIN_API bool CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount
 ZV_PLUGIN_API bool DestroyAudioOutput();
 
 // Queues count interleaved float samples; true whenever an instance exists.
-// A null block or a negative count is refused without reading anything.
+// A null block or a negative count is ignored: nothing is read or counted,
+// and the call still returns true.
 ZV_PLUGIN_API bool OnUnityAudio(float* data, int32_t count);
 
 // Counters since the instance was created; false (and nothing written) when

@@ -2,13 +2,15 @@
 """Writes the release archives of the Windows plug-in.
 
     make_release_archives.py --version 0.2.0 --dll ZVAudioOutput.dll
-        --debug ZVAudioOutput.debug --source <repository> --out dist
+        --pdb ZVAudioOutput.pdb --source <repository> --out dist
 
 <out>/com.zvaudio.output-<version>.tgz
     the Unity package as "Add package from tarball..." takes it: one root
     folder package/, the plug-in in package/Runtime/Plugins/x86_64/
 <out>/ZVAudioOutput-<version>-windows-x86_64.zip
-    the DLL, its debug file, the public header, the README and the licence
+    the DLL, its PDB (beside it, and once more in a symbol store layout under
+    symbols/), the public header, the README with the documents it links to,
+    and the licence
 <out>/SHA256SUMS
     for both
 
@@ -22,6 +24,8 @@ import gzip
 import hashlib
 import io
 import os
+import re
+import struct
 import sys
 import tarfile
 import time
@@ -83,6 +87,68 @@ def write_zip(path, entries, epoch):
             archive.writestr(info, entries[name], compresslevel=9)
 
 
+def codeview_record(dll_path):
+    """(GUID bytes, age, PDB name) of the DLL's CodeView (RSDS) record."""
+    image = read(dll_path)
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    if image[pe:pe + 4] != b"PE\0\0":
+        raise ValueError(f"{dll_path}: not a PE image")
+    sections, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
+    optional = pe + 24
+    if struct.unpack_from("<H", image, optional)[0] != 0x20B:
+        raise ValueError(f"{dll_path}: not a PE32+ image")
+    # Data directory 6 (debug) of the PE32+ optional header.
+    debug_rva, debug_size = struct.unpack_from("<II", image, optional + 112 + 6 * 8)
+
+    def offset_of(rva):
+        for i in range(sections):
+            entry = optional + optional_size + 40 * i
+            size, address, _, raw = struct.unpack_from("<IIII", image, entry + 8)
+            if address <= rva < address + size:
+                return raw + rva - address
+        raise ValueError(f"{dll_path}: RVA {rva:#x} is in no section")
+
+    directory = offset_of(debug_rva)
+    for entry in range(directory, directory + debug_size, 28):
+        kind, raw = struct.unpack_from("<I8xI", image, entry + 12)
+        if kind == 2 and image[raw:raw + 4] == b"RSDS":
+            guid = image[raw + 4:raw + 20]
+            age = struct.unpack_from("<I", image, raw + 20)[0]
+            name = image[raw + 24:image.index(b"\0", raw + 24)].decode()
+            return guid, age, name
+    raise ValueError(f"{dll_path}: no CodeView record")
+
+
+def symbol_store_id(guid, age):
+    """The folder a symbol store keeps a PDB in: the GUID's fields in hex
+    digits, upper case, without dashes, then the age in hex."""
+    data1, data2, data3 = struct.unpack_from("<IHH", guid)
+    return f"{data1:08X}{data2:04X}{data3:04X}{guid[8:].hex().upper()}{age:X}"
+
+
+def linked_documents(source, start):
+    """Repository files that the Markdown file start links to, directly or
+    through the documents it links to, by relative link."""
+    found = set()
+    pending = [start]
+    while pending:
+        document = pending.pop()
+        text = read(os.path.join(source, document)).decode("utf-8")
+        for target in re.findall(r"\]\(([^)\s]+)\)", text):
+            if re.match(r"^[a-z][a-z0-9+.-]*:|^#", target, re.IGNORECASE):
+                continue
+            path = os.path.normpath(
+                os.path.join(os.path.dirname(document), target.split("#")[0])).replace(os.sep, "/")
+            if path.startswith("../") or not os.path.isfile(os.path.join(source, path)):
+                sys.exit(f"make_release_archives.py: {document} links to {target}, "
+                         "which is no file of the repository")
+            if path not in found and path != start:
+                found.add(path)
+                if path.endswith(".md"):
+                    pending.append(path)
+    return sorted(found)
+
+
 def sha256(path):
     return hashlib.sha256(read(path)).hexdigest()
 
@@ -91,7 +157,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--version", required=True)
     parser.add_argument("--dll", required=True)
-    parser.add_argument("--debug", required=True)
+    parser.add_argument("--pdb", required=True)
     parser.add_argument("--source", required=True, help="the repository's root folder")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
@@ -119,14 +185,27 @@ def main():
         sys.exit(f"make_release_archives.py: .meta without its asset: {', '.join(sorted(orphans))}")
 
     zip_root = f"ZVAudioOutput-{args.version}-windows-x86_64"
+    guid, age, pdb_name = codeview_record(args.dll)
+    if pdb_name != os.path.basename(args.pdb):
+        sys.exit(f"make_release_archives.py: {dll_name} names the PDB '{pdb_name}', "
+                 f"not {os.path.basename(args.pdb)}")
     zip_sources = {
         dll_name: args.dll,
-        os.path.basename(args.debug): args.debug,
+        pdb_name: args.pdb,
+        # A folder that debuggers take as a symbol store (srv*<folder>).
+        f"symbols/{pdb_name}/{symbol_store_id(guid, age)}/{pdb_name}": args.pdb,
         "ZVAudioOutput.h": os.path.join(args.source, "plugin", "ZVAudioOutput.h"),
         "README.md": os.path.join(args.source, "README.md"),
         "LICENSE": os.path.join(args.source, "LICENSE"),
     }
+    # The README's links lead to documents in the zip, at the same paths.
+    for document in linked_documents(args.source, "README.md"):
+        zip_sources[document] = os.path.join(args.source, document)
     zip_entries = {f"{zip_root}/{name}": read(path) for name, path in zip_sources.items()}
+    # DbgHelp takes a folder with pingme.txt at its root for a symbol store
+    # even without "srv*" ("Symbol Paths" in its documentation).
+    zip_entries[f"{zip_root}/symbols/pingme.txt"] = (
+        b"This folder is a symbol store: ZVAudioOutput.pdb/<GUID><age>/ZVAudioOutput.pdb\n")
 
     os.makedirs(args.out, exist_ok=True)
     tgz = os.path.join(args.out, f"{PACKAGE_NAME}-{args.version}.tgz")

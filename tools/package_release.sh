@@ -2,7 +2,7 @@
 # Builds ZVAudioOutput.dll as it ships (the `windows-release` preset) and
 # writes the release to dist/:
 #   com.zvaudio.output-<version>.tgz              Unity package for "Add package from tarball..."
-#   ZVAudioOutput-<version>-windows-x86_64.zip    DLL, debug file, header, README, LICENSE
+#   ZVAudioOutput-<version>-windows-x86_64.zip    DLL, PDB, header, README and its documents, LICENSE
 #   SHA256SUMS
 # then unpacks and checks them. Installs what it needs first.
 #
@@ -28,7 +28,8 @@ case "${1:-}" in
   ;;
 esac
 
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 python3)
+packages=(cmake ninja-build clang lld llvm g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  python3)
 tools/ci/ensure_packages.sh "${packages[@]}"
 
 if [[ -z "${SOURCE_DATE_EPOCH:-}" ]]; then
@@ -40,9 +41,11 @@ if [[ -z "${SOURCE_DATE_EPOCH:-}" ]]; then
 fi
 export SOURCE_DATE_EPOCH
 
-# ccache with a base_dir hands the compiler relative paths, which the build's
-# path maps then leave in the debug information: the release compiles afresh.
+# The release compiles afresh: a compiler cache could hand back objects made
+# from another folder. A library path from the environment would reach the
+# linker's command line, which the PDB keeps.
 export CCACHE_DISABLE=1
+unset LIBRARY_PATH
 
 version=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["version"])' \
   unity_package/com.zvaudio.output/package.json)
@@ -54,12 +57,11 @@ bin=build/windows-release/bin
 
 rm -rf dist
 python3 tools/make_release_archives.py --version "${version}" \
-  --dll "${bin}/ZVAudioOutput.dll" --debug "${bin}/ZVAudioOutput.debug" \
+  --dll "${bin}/ZVAudioOutput.dll" --pdb "${bin}/ZVAudioOutput.pdb" \
   --source "${source_dir}" --out dist
 cmake -DOUT="${source_dir}/dist" -DVERSION="${version}" -DDLL="${bin}/ZVAudioOutput.dll" \
-  -DSOURCE_DIR="${source_dir}" -DOBJDUMP=x86_64-w64-mingw32-objdump \
-  -DOBJCOPY=x86_64-w64-mingw32-objcopy \
-  -DRC=x86_64-w64-mingw32-windres -DSCRATCH="${source_dir}/build/windows-release/unpacked" \
+  -DPDB="${bin}/ZVAudioOutput.pdb" -DSOURCE_DIR="${source_dir}" \
+  -DOBJDUMP=x86_64-w64-mingw32-objdump -DRC=x86_64-w64-mingw32-windres -DSCRATCH="${source_dir}/build/windows-release/unpacked" \
   -P tests/windows_exports/CheckReleaseArchives.cmake
 
 if "${check_reproducible}"; then

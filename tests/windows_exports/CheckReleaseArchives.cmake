@@ -2,13 +2,15 @@
 # repository.
 #
 #   cmake -DOUT=<folder> -DVERSION=<x.y.z> -DDLL=<ZVAudioOutput.dll>
-#         -DSOURCE_DIR=<repository> -DOBJDUMP=<objdump> -DOBJCOPY=<objcopy>
+#         -DSOURCE_DIR=<repository> -DOBJDUMP=<objdump>
 #         [-DRC=<windres>] [-DSCRATCH=<folder>]
-#         [-DPYTHON=<python3> -DDEBUG_FILE=<ZVAudioOutput.debug>]
+#         [-DPYTHON=<python3> -DPDB=<ZVAudioOutput.pdb>]
 #         -P CheckReleaseArchives.cmake
 #
 # With PYTHON, the archives are made first (tools/make_release_archives.py)
-# into a cleared OUT from DLL and DEBUG_FILE; without, OUT holds them already.
+# into a cleared OUT from DLL and PDB; without, OUT holds them already.
+# llvm-pdbutil, llvm-readobj and llvm-symbolizer (Debian package llvm) read
+# the PDB.
 # They are unpacked into SCRATCH (default: OUT.unpacked), which is removed
 # when everything checks out.
 #
@@ -17,11 +19,15 @@
 #   files and the built DLL in Runtime/Plugins/x86_64 beside its .meta,
 #   and passes the package check; its package.json names the version, and so
 #   does its changelog's latest entry and the DLL's version resource;
-# - the zip holds the built DLL, its debug file, the header, README and
-#   LICENSE, and the DLL names that debug file and carries its build GUID.
+# - the zip holds the built DLL, its PDB (beside it and in a symbol store
+#   layout), the header, README, LICENSE and the documents the README links
+#   to; every relative link of its documents leads to a file in it;
+# - the DLL's CodeView record names the PDB by file name alone, with the
+#   PDB's GUID and age, and the DLL and PDB alone turn an address inside
+#   CreateAudioOutput into that function, its source file and line.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(required OUT VERSION DLL SOURCE_DIR OBJDUMP OBJCOPY)
+foreach(required OUT VERSION DLL SOURCE_DIR OBJDUMP)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "CheckReleaseArchives: ${required} is not set")
   endif()
@@ -42,7 +48,7 @@ if(DEFINED PYTHON)
   endif()
   execute_process(
     COMMAND ${PYTHON} ${SOURCE_DIR}/tools/make_release_archives.py --version ${VERSION}
-            --dll ${DLL} --debug ${DEBUG_FILE} --source ${SOURCE_DIR} --out ${OUT}
+            --dll ${DLL} --pdb ${PDB} --source ${SOURCE_DIR} --out ${OUT}
     RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "make_release_archives.py failed (${status})")
@@ -152,40 +158,155 @@ if(DEFINED RC)
 endif()
 
 # --- the zip ---------------------------------------------------------------------
+foreach(tool llvm-pdbutil llvm-readobj llvm-symbolizer)
+  string(MAKE_C_IDENTIFIER ${tool} variable)
+  find_program(${variable} NAMES ${tool} ${tool}-14)
+  if(NOT ${variable})
+    message(FATAL_ERROR "CheckReleaseArchives: no ${tool} (install the Debian package llvm)")
+  endif()
+endforeach()
+
 file(ARCHIVE_EXTRACT INPUT ${OUT}/${zip_name} DESTINATION ${unpacked}/zip)
-file(GLOB_RECURSE zipped RELATIVE ${unpacked}/zip ${unpacked}/zip/*)
-list(SORT zipped)
-set(expected_zip LICENSE README.md ZVAudioOutput.debug ZVAudioOutput.dll ZVAudioOutput.h)
-list(TRANSFORM expected_zip PREPEND ${zip_root}/)
-if(NOT zipped STREQUAL expected_zip)
-  list(APPEND failures "${zip_name}: holds '${zipped}', expected '${expected_zip}'")
-else()
-  set(zip_dir ${unpacked}/zip/${zip_root})
+set(zip_dir ${unpacked}/zip/${zip_root})
+file(GLOB_RECURSE zipped RELATIVE ${zip_dir} ${unpacked}/zip/*)
+set(required_zip LICENSE README.md ZVAudioOutput.dll ZVAudioOutput.h ZVAudioOutput.pdb)
+set(missing ${required_zip})
+list(REMOVE_ITEM missing ${zipped})
+if(missing)
+  list(APPEND failures "${zip_name}: '${missing}' missing from ${zip_root}/")
+endif()
+
+# Everything else is a symbol store entry, or a document of the repository
+# at its path there.
+set(stored "")
+foreach(entry IN LISTS zipped)
+  if(entry IN_LIST required_zip)
+    continue()
+  elseif(entry MATCHES "^symbols/")
+    list(APPEND stored ${entry})
+  elseif(entry MATCHES "^\\.\\./" OR NOT entry MATCHES "\\.(md|svg)$" OR NOT EXISTS ${SOURCE_DIR}/${entry})
+    list(APPEND failures "${zip_name}: unexpected entry '${entry}'")
+  else()
+    file(SHA256 ${zip_dir}/${entry} zipped_hash)
+    file(SHA256 ${SOURCE_DIR}/${entry} source_hash)
+    if(NOT zipped_hash STREQUAL source_hash)
+      list(APPEND failures "${zip_name}: ${entry} is not the repository's")
+    endif()
+  endif()
+endforeach()
+
+# A reader of the zip's README follows its links without the repository.
+foreach(document IN LISTS zipped)
+  if(NOT document MATCHES "\\.md$")
+    continue()
+  endif()
+  file(READ ${zip_dir}/${document} text)
+  string(REGEX MATCHALL "\\]\\([^) ]+\\)" links "${text}")
+  get_filename_component(document_dir ${zip_dir}/${document} DIRECTORY)
+  foreach(link IN LISTS links)
+    string(REGEX REPLACE "^\\]\\(([^#)]*).*$" "\\1" target "${link}")
+    if(target STREQUAL "" OR target MATCHES "^[A-Za-z][A-Za-z0-9+.-]*:")
+      continue()
+    endif()
+    get_filename_component(resolved ${document_dir}/${target} ABSOLUTE)
+    if(NOT EXISTS ${resolved} OR IS_DIRECTORY ${resolved})
+      list(APPEND failures "${zip_name}: ${document} links to '${target}', which it does not hold")
+    endif()
+  endforeach()
+endforeach()
+
+if(EXISTS ${zip_dir}/ZVAudioOutput.dll AND EXISTS ${zip_dir}/ZVAudioOutput.pdb)
   file(SHA256 ${zip_dir}/ZVAudioOutput.dll zipped_dll)
   if(NOT zipped_dll STREQUAL built_dll)
     list(APPEND failures "${zip_name}: ZVAudioOutput.dll is not the built DLL")
   endif()
-  # A crash dump carries the module's CodeView record: its GUID must be the
-  # debug file's, and the DLL must name that file.
-  foreach(image ZVAudioOutput.dll ZVAudioOutput.debug)
-    execute_process(COMMAND ${OBJDUMP} -p ${zip_dir}/${image} OUTPUT_VARIABLE dump)
-    string(REGEX MATCH "format RSDS signature ([0-9a-f]+) age ([0-9]+)" record "${dump}")
-    set(guid_${image} "${CMAKE_MATCH_1}/${CMAKE_MATCH_2}")
-  endforeach()
-  if(guid_ZVAudioOutput.dll STREQUAL "/" OR NOT guid_ZVAudioOutput.dll STREQUAL guid_ZVAudioOutput.debug)
-    list(APPEND failures "CodeView GUIDs differ: DLL '${guid_ZVAudioOutput.dll}', "
-                         "debug file '${guid_ZVAudioOutput.debug}'")
+  if(DEFINED PDB)
+    file(SHA256 ${PDB} built_pdb)
+    file(SHA256 ${zip_dir}/ZVAudioOutput.pdb zipped_pdb)
+    if(NOT zipped_pdb STREQUAL built_pdb)
+      list(APPEND failures "${zip_name}: ZVAudioOutput.pdb is not the built PDB")
+    endif()
   endif()
-  execute_process(
-    COMMAND ${OBJCOPY} --dump-section .gnu_debuglink=${unpacked}/debuglink
-            ${zip_dir}/ZVAudioOutput.dll ${unpacked}/scratch.dll
-    RESULT_VARIABLE status ERROR_QUIET)
-  set(link "")
-  if(status EQUAL 0)
-    file(STRINGS ${unpacked}/debuglink link LIMIT_COUNT 1)
+
+  # A crash dump carries the module's CodeView record; debuggers look the PDB
+  # up by the file name, GUID and age in it.
+  execute_process(COMMAND ${OBJDUMP} -p ${zip_dir}/ZVAudioOutput.dll OUTPUT_VARIABLE dump)
+  set(dll_id "")
+  if(dump MATCHES "format RSDS signature ([0-9a-f]+) age ([0-9]+) pdb ([^)\n]*)\\)")
+    set(signature ${CMAKE_MATCH_1})
+    set(age ${CMAKE_MATCH_2})
+    set(named ${CMAKE_MATCH_3})
+    if(NOT named STREQUAL "ZVAudioOutput.pdb")
+      list(APPEND failures "ZVAudioOutput.dll: its CodeView record names '${named}', not ZVAudioOutput.pdb")
+    endif()
+    # objdump prints the GUID's fields as numbers, as the GUID is written.
+    set(dll_id ${signature})
+    math(EXPR age_hex "${age}" OUTPUT_FORMAT HEXADECIMAL)
+    string(REGEX REPLACE "^0x" "" age_hex ${age_hex})
+    string(TOUPPER "${dll_id}${age_hex}" dll_id)
+  else()
+    list(APPEND failures "ZVAudioOutput.dll: no CodeView (RSDS) record")
   endif()
-  if(NOT link STREQUAL "ZVAudioOutput.debug")
-    list(APPEND failures "ZVAudioOutput.dll: debug link '${link}', expected 'ZVAudioOutput.debug'")
+
+  execute_process(COMMAND ${llvm_pdbutil} dump -summary ${zip_dir}/ZVAudioOutput.pdb
+    RESULT_VARIABLE status OUTPUT_VARIABLE summary ERROR_VARIABLE summary)
+  if(status EQUAL 0 AND summary MATCHES "GUID: {([0-9A-F-]+)}" )
+    string(REPLACE "-" "" pdb_id ${CMAKE_MATCH_1})
+    string(REGEX MATCH "Age: ([0-9]+)" ignored "${summary}")
+    math(EXPR pdb_age "${CMAKE_MATCH_1}" OUTPUT_FORMAT HEXADECIMAL)
+    string(REGEX REPLACE "^0x" "" pdb_age ${pdb_age})
+    string(TOUPPER "${pdb_id}${pdb_age}" pdb_id)
+    if(NOT pdb_id STREQUAL dll_id)
+      list(APPEND failures "ZVAudioOutput.pdb: GUID and age '${pdb_id}', the DLL's record '${dll_id}'")
+    endif()
+    set(store_entry symbols/ZVAudioOutput.pdb/${pdb_id}/ZVAudioOutput.pdb)
+    set(store_entries ${store_entry} symbols/pingme.txt)
+    list(SORT stored)
+    list(SORT store_entries)
+    if(NOT stored STREQUAL store_entries)
+      list(APPEND failures "${zip_name}: symbol store holds '${stored}', expected '${store_entries}'")
+    else()
+      file(SHA256 ${zip_dir}/${store_entry} stored_pdb)
+      file(SHA256 ${zip_dir}/ZVAudioOutput.pdb zipped_pdb)
+      if(NOT stored_pdb STREQUAL zipped_pdb)
+        list(APPEND failures "${zip_name}: ${store_entry} is not ZVAudioOutput.pdb")
+      endif()
+    endif()
+  else()
+    list(APPEND failures "llvm-pdbutil cannot read ZVAudioOutput.pdb:\n${summary}")
+  endif()
+
+  # The DLL and the PDB alone, in a folder of their own, name the function,
+  # source file and line of an address inside CreateAudioOutput; the DLL
+  # without its PDB names no source line (its exports give a name at most).
+  execute_process(COMMAND ${llvm_readobj} --coff-exports ${zip_dir}/ZVAudioOutput.dll
+    OUTPUT_VARIABLE exports)
+  if(exports MATCHES "Name: CreateAudioOutput\n *RVA: 0x([0-9A-Fa-f]+)")
+    math(EXPR address "0x${CMAKE_MATCH_1} + 1" OUTPUT_FORMAT HEXADECIMAL)
+    set(symbolized "")
+    foreach(with_pdb ON OFF)
+      set(folder ${unpacked}/symbolize-${with_pdb})
+      file(MAKE_DIRECTORY ${folder})
+      file(COPY ${zip_dir}/ZVAudioOutput.dll DESTINATION ${folder})
+      if(with_pdb)
+        file(COPY ${zip_dir}/ZVAudioOutput.pdb DESTINATION ${folder})
+      endif()
+      execute_process(
+        COMMAND ${llvm_symbolizer} --obj=ZVAudioOutput.dll --relative-address --no-inlines
+                ${address}
+        WORKING_DIRECTORY ${folder} OUTPUT_VARIABLE symbolized_${with_pdb} ERROR_QUIET)
+    endforeach()
+    set(expected_frame "^CreateAudioOutput\n[^\n]*[/\\\\]plugin[/\\\\]Exports\\.cpp:[1-9][0-9]*:")
+    if(NOT symbolized_ON MATCHES "${expected_frame}")
+      list(APPEND failures
+           "llvm-symbolizer with the DLL and PDB turns RVA ${address} into '${symbolized_ON}', "
+           "not CreateAudioOutput in plugin/Exports.cpp with a line")
+    endif()
+    if(symbolized_OFF MATCHES "Exports\\.cpp")
+      list(APPEND failures "ZVAudioOutput.dll carries source lines of its own: '${symbolized_OFF}'")
+    endif()
+  else()
+    list(APPEND failures "ZVAudioOutput.dll: no export CreateAudioOutput")
   endif()
 endif()
 

@@ -8,8 +8,8 @@
 #
 # Environment: FUZZ_SECONDS (default 30), FUZZ_WORK (default a fresh temp dir; the
 # corpora grown there are kept), FUZZ_TARGETS (default "ring converter plugin steering"),
-# FUZZ_BUILD_DIR (default build/fuzz, the preset's), FUZZ_SKIP_INSTALL=1 to skip the
-# apt step.
+# FUZZ_BUILD_DIR (default build/fuzz, the preset's), FUZZ_JOBS (targets run at once,
+# default the number of cores), FUZZ_SKIP_INSTALL=1 to skip the apt step.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -29,10 +29,13 @@ cd "$root"
 cmake --preset fuzz -B "$build"
 cmake --build "$build" --target zv_fuzzers
 
-status=0
-for target in $targets; do
+# One target per core at a time: each fuzzer runs on one thread, so a target
+# gets its full time either way. Each one's output is shown when it is done.
+jobs_max="${FUZZ_JOBS:-$(nproc)}"
+run_target() {
+    local target=$1
     # The seeds are copied, so that what the run discovers never dirties the tree.
-    corpus="$work/corpus/$target"
+    local corpus="$work/corpus/$target"
     mkdir -p "$corpus" "$work/artifacts/$target"
     cp -n "fuzz/corpus/$target/"* "$corpus/" 2>/dev/null || true
     echo "=== $target: $seconds s from $(ls "$corpus" | wc -l) inputs"
@@ -41,6 +44,25 @@ for target in $targets; do
             -artifact_prefix="$work/artifacts/$target/" "$corpus" 2>&1 |
             grep -v -E '^#[0-9]+|NEW_FUNC|^INFO:'; then
         echo "=== $target FAILED; reproduce with: $build/bin/${target}_fuzzer $work/artifacts/$target/<crash file>"
+        return 1
+    fi
+}
+
+for target in $targets; do
+    while (( $(jobs -rp | wc -l) >= jobs_max )); do
+        wait -n || true
+    done
+    (
+        if run_target "$target" > "$work/$target.log" 2>&1; then result=0; else result=1; fi
+        echo "$result" > "$work/$target.status"
+    ) &
+done
+wait
+
+status=0
+for target in $targets; do
+    cat "$work/$target.log"
+    if [[ "$(cat "$work/$target.status" 2>/dev/null)" != 0 ]]; then
         status=1
     fi
 done

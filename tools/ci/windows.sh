@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Windows x86-64 build, tested under Wine: installs the MinGW-w64 cross
-# toolchain and Wine, configures and builds the `windows` preset, starts one
-# Wine session for the build tree, runs the suite through CTest and stops the
-# session again. Exits non-zero when anything fails.
+# The Windows x86-64 build, tested under Wine: installs the cross toolchain
+# (Clang, LLD and the MinGW-w64 runtime) and Wine, configures and builds the
+# `windows` preset, starts one Wine session for the build tree, runs the suite
+# through CTest and stops the session again. Exits non-zero when anything
+# fails.
 #
 #   tools/ci/windows.sh [extra ctest arguments...]
 set -euo pipefail
@@ -11,7 +12,7 @@ source_dir=$(pwd)
 
 packages=(
   cmake ninja-build
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  clang lld llvm g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   googletest
   python3
