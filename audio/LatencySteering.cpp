@@ -127,16 +127,22 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     const double needed =
         neededSamples > 0.0 ? neededSamples
                             : (bufferSamples > 0 ? bufferSamples : static_cast<double>(largestRoom));
-    // Once settled, a need that grows (a block later than any before) is glided to, so
-    // that the depth can follow: the margin covers the queue meanwhile. While a lead-in
-    // settles it is met at once.
+    // Once settled, a need that grows within the margin (a block a little later than
+    // any before) is crept up to, slowly enough that the loop follows without a step in
+    // its rate; the margin covers the queue meanwhile. One that outgrows the margin, or
+    // any while a lead-in settles, is met at once.
     const double floor = needed + Samples(kMarginSeconds);
-    if (floor <= needFloor || SteeringClock::Now() < settledAt) {
+    if (floor <= needFloor || floor > needFloor + Samples(kMarginSeconds) ||
+        SteeringClock::Now() < settledAt) {
         needFloor = floor;
     } else {
-        needFloor = std::min(floor, needFloor + Samples(kGlidePerSecond * seconds));
+        needFloor = std::min(floor, needFloor + Samples(kNeedCreepPerSecond * seconds));
     }
     double wanted = std::min(std::max(glidingSamples, needFloor), limit);
+    // Only a glide to a requested target is fed forward: the need's creep and fall are
+    // slow enough for the loop alone, and a slope switched on and off would step the rate.
+    bool glidingToRequest =
+        glidingSamples < requestedSamples && glidingSamples >= needFloor && wanted < limit;
     if (joining) {
         // Joining a stream, everything the target asks is glided to from the depth found,
         // never below the depth the stream has, until the measurement has settled on
@@ -148,11 +154,16 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
             joining = false;
         } else {
             wanted = from + Samples(kGlidePerSecond * seconds);
+            glidingToRequest = true;
         }
     }
     if (seconds > 0.0) {
-        targetSlope =
-            std::clamp(Seconds(wanted - exactTarget) / seconds, -kGlidePerSecond, kGlidePerSecond);
+        const double slope =
+            glidingToRequest ? std::clamp(Seconds(wanted - exactTarget) / seconds, 0.0,
+                                          kGlidePerSecond)
+                             : 0.0;
+        // Eased in and out over a second, so that the rate never steps.
+        targetSlope += (slope - targetSlope) * (1.0 - std::exp(-seconds / kEaseSeconds));
     }
     exactTarget = wanted;
     targetSamples = static_cast<uint32_t>(wanted) / channels * channels;

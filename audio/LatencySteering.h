@@ -63,8 +63,12 @@ public:
     static constexpr double kSettlingHoldSeconds = 1.0;
     static constexpr double kSettlingFallPerSecond = 0.02;
     // How fast the target rises towards a higher request: half the correction bound, which
-    // leaves room for the largest drift the controller corrects.
+    // leaves room for the largest drift the controller corrects. The slope is fed forward,
+    // eased in and out over kEaseSeconds.
     static constexpr double kGlidePerSecond = 0.0005;
+    static constexpr double kEaseSeconds = 1.0;
+    // How fast the target creeps up to a need that grew within the margin.
+    static constexpr double kNeedCreepPerSecond = 0.0001;
     // The queue's recent low and mean are taken over the last one to two windows of this
     // length, or of four requests or four host blocks if longer, so that a window spans the
     // pattern of any common cadence.
@@ -175,7 +179,7 @@ private:
     uint32_t largestRoom = 0;       // of the host blocks seen, as the ring receives them
     // Handed from the intake's locked step to its next Prepare.
     double errorSeconds = 0.0;
-    double targetSlope = 0.0;       // target change per second of audio, for feedforward
+    double targetSlope = 0.0;       // glide per second of audio, fed forward
     uint32_t cutAllowanceSamples = 0;
     bool cutting = false;
 
