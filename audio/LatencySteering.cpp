@@ -132,17 +132,23 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     // its rate; the margin covers the queue meanwhile. One that outgrows the margin, or
     // any while a lead-in settles, is met at once.
     const double floor = needed + Samples(kMarginSeconds);
-    if (floor <= needFloor || floor > needFloor + Samples(kMarginSeconds) ||
-        SteeringClock::Now() < settledAt) {
+    bool needGlides = false;
+    if (floor <= needFloor || SteeringClock::Now() < settledAt) {
         needFloor = floor;
+    } else if (floor > needFloor + Samples(kMarginSeconds)) {
+        // Beyond the margin: glided to as fast as a requested target, so that the depth
+        // follows without a gap.
+        needFloor = std::min(floor, needFloor + Samples(kGlidePerSecond * seconds));
+        needGlides = true;
     } else {
         needFloor = std::min(floor, needFloor + Samples(kNeedCreepPerSecond * seconds));
     }
     double wanted = std::min(std::max(glidingSamples, needFloor), limit);
-    // Only a glide to a requested target is fed forward: the need's creep and fall are
-    // slow enough for the loop alone, and a slope switched on and off would step the rate.
-    bool glidingToRequest =
-        glidingSamples < requestedSamples && glidingSamples >= needFloor && wanted < limit;
+    // Only a glide is fed forward: the need's creep and fall are slow enough for the
+    // loop alone, and a slope switched on and off for them would step the rate.
+    bool glidingToRequest = wanted < limit &&
+                            ((glidingSamples < requestedSamples && glidingSamples >= needFloor) ||
+                             (needGlides && needFloor >= glidingSamples));
     if (joining) {
         // Joining a stream, everything the target asks is glided to from the depth found,
         // never below the depth the stream has, until the measurement has settled on
