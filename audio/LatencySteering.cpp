@@ -335,6 +335,11 @@ void LatencySteering::OnTakeLocked(uint32_t queuedBefore, uint32_t taken, uint32
 }
 
 void LatencySteering::SetRequestedLocked(uint32_t requested) {
+    // A higher target is glided to from the depth steered to now, which the cadence may
+    // already have raised above the old request.
+    if (requested > glidingSamples) {
+        glidingSamples = std::min<double>(requested, std::max(glidingSamples, exactTarget));
+    }
     requestedSamples = requested;
     UpdateTargetLocked(0.0);
 }

@@ -161,6 +161,29 @@ void IntakeUnsteered(benchmark::State& state) {
     IntakeWithRequest(state, 0);
 }
 
+// A change of latency target on a running stream, with a block between changes as an
+// engine's control thread would leave: the call takes the exports' lock and the stream's,
+// and must cost microseconds, not the milliseconds that building a steering took.
+void ControlChangeTarget(benchmark::State& state) {
+    BenchmarkPlatform::SetBufferBytes(static_cast<uint32_t>(kBlockBytes));
+    CreateAudioOutput();
+    SetAudioOutputLatencyTarget(40);
+    CreateOutputBuffer(static_cast<uint32_t>(kBlockBytes), 2, 48000, 0, 0, 0.0f, 1);
+    std::vector<float> block = TestSignal(kBlock);
+    uint32_t target = 40;
+    RunBatches(
+        state, 64, CallSize{1, 0},
+        [&block] {
+            OnUnityAudio(block.data(), kBlock);
+            BenchmarkPlatform::RaiseRequest();
+        },
+        [&target] {
+            target = target == 40 ? 41 : 40;
+            SetAudioOutputLatencyTarget(target);
+        });
+    DestroyAudioOutput();
+}
+
 // The export's bare conversion into a scratch buffer, timed the same way.
 void IntakeConvert(benchmark::State& state) {
     const std::vector<float> block = TestSignal(kBlock);
@@ -325,6 +348,7 @@ void RegisterPathBenchmarks() {
     benchmark::RegisterBenchmark("Intake/Convert/2048", IntakeConvert)->UseManualTime();
     benchmark::RegisterBenchmark("Intake/Steered/2048", IntakeSteered)->UseManualTime();
     benchmark::RegisterBenchmark("Intake/Unsteered/2048", IntakeUnsteered)->UseManualTime();
+    benchmark::RegisterBenchmark("Control/ChangeTarget", ControlChangeTarget)->UseManualTime();
     benchmark::RegisterBenchmark("Fill/Request/2048", FillRequest)->UseManualTime();
     benchmark::RegisterBenchmark("Fill/Memcpy/2048", FillMemcpy)->UseManualTime();
     benchmark::RegisterBenchmark("Lock/Intake/2048", LockIntake)->UseManualTime();
