@@ -249,8 +249,7 @@ bool AudioOutput::FillOutputBuffer(uint32_t queuedBefore) {
     auto* const samples = static_cast<int16_t*>(buffer.data);
     const uint32_t taken = ring->Take(samples, capacity);
     if (steering) {
-        steering->OnTakeLocked(queuedBefore, taken, capacity,
-                               !bufferRequested.load(std::memory_order_relaxed));
+        steering->OnTakeLocked(queuedBefore, taken, capacity);
     }
     // A short ring is padded with silence, never repeated.
     if (taken < capacity) {

@@ -320,17 +320,15 @@ void LatencySteering::LearnNeedLocked(double now) {
     lastLearnSeconds = now;
 }
 
-void LatencySteering::OnTakeLocked(uint32_t queuedBefore, uint32_t taken, uint32_t requested,
-                                   bool onRequest) {
-    // A steering that joined a running stream does not count what the stream did before
-    // its depth was built up: that was not a run dry of its making.
-    if ((taken < requested || queuedBefore == 0) && !joining) {
+void LatencySteering::OnTakeLocked(uint32_t queuedBefore, uint32_t taken, uint32_t requested) {
+    // A ring found empty has run dry. One found short while a join builds the depth up is
+    // what the stream did before control came: it is left to the glide, not to silence.
+    if (queuedBefore == 0 || (taken < requested && !joining)) {
         leadInPending = true;
     }
     bufferSamples = requested;
     // A buffer taken late, for a request that had waited, is still ahead of the platform's
     // playback as much as one taken on time.
-    static_cast<void>(onRequest);
     playingSamples = requested;
 }
 

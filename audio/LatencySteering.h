@@ -20,22 +20,24 @@ namespace zvaudio {
 // The depth is measured at every host block, before it is written: the queued samples plus
 // the part of the platform's last buffer not played yet, taking it to play evenly from its
 // request until the next one. Both streams of events are timed by a CadenceClock: the
-// platform's buffer is taken to start playing at its request's smoothed time, and the depth
-// is carried from the moment the block arrived to its smoothed time, so that neither the
-// scheduling of two threads nor a late or bunched block jitters the measurement. It is then
-// smoothed by two first-order stages of kSmoothingSeconds each, so that what jitter is left
-// moves the correction by a small fraction of a ppm.
+// platform's buffer is taken to start playing at its request's smoothed time, and a block
+// is measured as of when the block loop expected it (its deviation from the prediction,
+// less that deviation's recent mean), so that neither the scheduling of two threads nor a
+// late or bunched block jitters the measurement. It is then smoothed by two first-order
+// stages of kSmoothingSeconds each, so that what jitter is left moves the correction by a
+// small fraction of a ppm.
 //
 // The depth steered to, the effective target, is the requested one raised to what the
-// cadence needs: at every request the queue must hold the buffer the platform takes. Each
-// request shows how far below the smoothed depth the queue was at that moment; the largest
-// such dip, plus the buffer and a margin, is the least depth that never starves. It is
-// learnt at once when it grows and given back slowly when the cadence calms, and never
-// exceeds what the ring holds with a host block and a platform buffer to spare. A higher
-// requested target is glided to within the correction bound; a lower one is reached by
-// crossfaded cuts, which are only made from audio that the lowest queue seen over the last
-// few requests can spare, so that a cut never starves the platform and the controller never
-// pushes back against it. Silence is queued only when a stream starts or has run dry.
+// cadence needs: at every request the queue must hold the buffer the platform takes. Over
+// a recent window (DepthWindow), the mean depth before a block less the lowest depth before
+// a block or at a request, plus the buffer and a margin, is the least depth that never
+// starves. It is learnt at once while a lead-in settles, glided or crept up to afterwards,
+// held while the cadence keeps coming near it and given back slowly when it calms; it never
+// exceeds what the ring holds with the cadence's writes and a platform buffer to spare. A
+// higher requested target is glided to within the correction bound; a lower one is reached
+// by crossfaded cuts, which are only made from audio that the lowest queue of the window can
+// spare, so that a cut never starves the platform and the controller never pushes back
+// against it. Silence is queued only when a stream starts or has run dry.
 //
 // Threads: the *Locked calls run under streamMutex (intake and request path); Prepare and
 // Flush run on the intake outside it and touch only the intake's own state. Only host calls,
@@ -62,9 +64,9 @@ public:
     // need is held only briefly and falls fast, and cuts take what it overstated.
     static constexpr double kSettlingHoldSeconds = 1.0;
     static constexpr double kSettlingFallPerSecond = 0.02;
-    // How fast the target rises towards a higher request: half the correction bound, which
-    // leaves room for the largest drift the controller corrects. The slope is fed forward,
-    // eased in and out over kEaseSeconds.
+    // How fast the target rises towards a higher request, or a need that outgrew the
+    // margin: half the correction bound, which leaves room for the largest drift the
+    // controller corrects. The slope is fed forward, eased in and out over kEaseSeconds.
     static constexpr double kGlidePerSecond = 0.0005;
     static constexpr double kEaseSeconds = 1.0;
     // How fast the target creeps up to a need that grew within the margin.
@@ -86,11 +88,11 @@ public:
     // Crossfade over the join of a removal: 1.3 ms at 48 kHz.
     static constexpr uint32_t kCrossfadeFrames = 64;
 
-    // Allocates the resampler and the lead-in silence (as much as the ring can hold, since
-    // the effective target may reach that), and the scratch for blocks of up to
+    // Allocates the resampler's history and the scratch for blocks of up to
     // largestBlockSamples; nothing afterwards but the scratch growing to a larger block.
-    // requestedSamples is a whole number of frames. A steering joining a stream already
-    // playing (midStream) queues no lead-in and glides from the depth it finds.
+    // requestedSamples is a whole number of frames, limited to the ring. A steering joining
+    // a stream already playing (midStream) queues no lead-in unless the stream has run dry,
+    // and glides up from the depth it finds.
     LatencySteering(uint32_t channelCount, uint32_t sampleRate, uint32_t ringCapacity,
                     uint32_t requestedSamples, uint32_t largestBlockSamples, bool midStream);
 
@@ -127,9 +129,8 @@ public:
     // serve it), on its own cadence, finding `queued` samples in the ring.
     void OnRequestLocked(uint32_t queued);
     // Under streamMutex: a fill found `queuedBefore` samples and took `taken` of the
-    // `requested` its buffer holds; onRequest is false for a fill the intake made for a
-    // request that had waited.
-    void OnTakeLocked(uint32_t queuedBefore, uint32_t taken, uint32_t requested, bool onRequest);
+    // `requested` its buffer holds, on the request or later for a request that had waited.
+    void OnTakeLocked(uint32_t queuedBefore, uint32_t taken, uint32_t requested);
 
     // Under streamMutex: a new requested target (whole frames) for the running stream.
     void SetRequestedLocked(uint32_t requestedSamples);
@@ -152,7 +153,6 @@ private:
     const uint32_t channels;
     const double sampleRate;
     const uint32_t ringCapacity;
-    const std::vector<int16_t> silence;
 
     // Under streamMutex.
     uint32_t requestedSamples;
@@ -163,8 +163,8 @@ private:
     double neededSamples = 0.0;     // learnt need of the cadence, margin excluded
     double needHeldUntil = 0.0;     // on SteeringClock
     double lastLearnSeconds = 0.0;
-    double settledAt = 0.0;         // on SteeringClock: the end of a lead-in's settling
-    double meanDeviation = 0.0;     // of blocks from their smoothed times, as depth
+    double settledAt = 0.0;         // on SteeringClock: a lead-in's or a join's settling ends
+    double meanDeviation = 0.0;     // of blocks from the block loop's predictions, as depth
     double firstDepth = 0.0;        // smoothing stage one
     double smoothedDepth = 0.0;     // stage two: the depth steered
     bool leadInPending;
