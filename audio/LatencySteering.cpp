@@ -159,8 +159,8 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
             wanted <= from + Samples(kGlidePerSecond * seconds)) {
             joining = false;
         } else {
-            wanted = from + Samples(kGlidePerSecond * seconds);
-            glidingToRequest = true;
+            wanted = std::min(from + Samples(kGlidePerSecond * seconds), limit);
+            glidingToRequest = wanted < limit;
         }
     }
     if (seconds > 0.0) {
