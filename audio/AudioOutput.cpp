@@ -344,11 +344,9 @@ void AudioOutput::EndSteering() {
     // Freed outside the lock.
 }
 
-std::unique_ptr<LatencySteering> AudioOutput::MakeSteering(uint32_t milliseconds,
-                                                           uint32_t channelCount,
-                                                           uint32_t sampleRate,
-                                                           uint32_t ringCapacity,
-                                                           bool midStream) const {
+std::unique_ptr<LatencySteering>
+AudioOutput::MakeSteering(uint32_t milliseconds, uint32_t channelCount, uint32_t sampleRate,
+                          uint32_t ringCapacity, bool midStream) const {
     if (milliseconds == 0 || channelCount == 0 || sampleRate == 0) {
         return nullptr;
     }

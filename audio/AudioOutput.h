@@ -76,8 +76,8 @@ private:
                                                   uint32_t sampleRate, uint32_t ringCapacity,
                                                   bool midStream) const;
     // A target in whole frames of the stream, limited to the ring.
-    static uint32_t TargetSamples(uint32_t milliseconds, uint32_t channelCount,
-                                  uint32_t sampleRate, uint32_t ringCapacity);
+    static uint32_t TargetSamples(uint32_t milliseconds, uint32_t channelCount, uint32_t sampleRate,
+                                  uint32_t ringCapacity);
 
     // Switching latency control off on a running stream: the resampler's held-back
     // frames go to the ring before the unresampled blocks that follow.

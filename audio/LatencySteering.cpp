@@ -30,15 +30,16 @@ LatencySteering::LatencySteering(uint32_t channelCount, uint32_t rate, uint32_t 
                                  uint32_t requested, uint32_t largestBlockSamples, bool midStream)
     : channels(std::max<uint32_t>(channelCount, 1)), sampleRate(std::max<uint32_t>(rate, 1)),
       ringCapacity(capacity), requestedSamples(requested), glidingSamples(requested),
-      targetSamples(std::min(requested, capacity) / channels * channels),
-      leadInPending(!midStream), joining(midStream), requestClock(1.0 / sampleRate, kRequestClockHz),
+      targetSamples(std::min(requested, capacity) / channels * channels), leadInPending(!midStream),
+      joining(midStream), requestClock(1.0 / sampleRate, kRequestClockHz),
       blockClock(1.0 / sampleRate, kBlockClockHz), controller(VariableRateResampler::kMaxDeviation),
       resampler(channels) {
     // A block of the largest size already seen finds its room: the first one after a new
     // steering allocates nothing.
     const size_t frames = largestBlockSamples / channels;
-    scratch.resize(std::max(resampler.MaxOutputFrames(frames), VariableRateResampler::kMaxFlushFrames) *
-                   channels);
+    scratch.resize(
+        std::max(resampler.MaxOutputFrames(frames), VariableRateResampler::kMaxFlushFrames) *
+        channels);
     resampler.StartAtNextInput();
     largestRoom = static_cast<uint32_t>(std::min<size_t>(scratch.size(), UINT32_MAX));
     UpdateTargetLocked(0.0);
@@ -54,8 +55,6 @@ LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t coun
     // While a cut removes a large error the loop holds its integral, which must learn the
     // drift, not the burst. A target on the move is followed by feeding its slope forward.
     const double loop = controller.Update(errorSeconds, blockSeconds, cutting);
-
-
 
     // Joining a stream, the queue is only ever built up: it may sit right at what the
     // platform takes, and a frame less would be a frame of silence.
@@ -110,8 +109,7 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     // Room beside the target for what the cadence writes on top of it (at least a host
     // block) and for a platform buffer, so that a write never overwrites what is still to
     // be played, whatever the phase of the requests.
-    const double above =
-        blockDepths.Empty() ? 0.0 : blockDepths.Highest() - blockDepths.Mean();
+    const double above = blockDepths.Empty() ? 0.0 : blockDepths.Highest() - blockDepths.Mean();
     const double buffer =
         bufferSamples > 0 ? static_cast<double>(bufferSamples) : static_cast<double>(largestRoom);
     const double reserve = std::max(above, static_cast<double>(largestRoom)) + buffer;
@@ -120,13 +118,14 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     if (requestedSamples <= glidingSamples) {
         glidingSamples = requestedSamples; // reached by cuts or by the loop
     } else {
-        glidingSamples = std::min<double>(requestedSamples,
-                                          glidingSamples + Samples(kGlidePerSecond * seconds));
+        glidingSamples =
+            std::min<double>(requestedSamples, glidingSamples + Samples(kGlidePerSecond * seconds));
     }
     // Before the platform has taken a buffer, a host block stands in for one.
     const double needed =
-        neededSamples > 0.0 ? neededSamples
-                            : (bufferSamples > 0 ? bufferSamples : static_cast<double>(largestRoom));
+        neededSamples > 0.0
+            ? neededSamples
+            : (bufferSamples > 0 ? bufferSamples : static_cast<double>(largestRoom));
     // Once settled, a need that grows within the margin (a block a little later than
     // any before) is crept up to, slowly enough that the loop follows without a step in
     // its rate; the margin covers the queue meanwhile. One that outgrows the margin, or
@@ -146,9 +145,9 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     double wanted = std::min(std::max(glidingSamples, needFloor), limit);
     // Only a glide is fed forward: the need's creep and fall are slow enough for the
     // loop alone, and a slope switched on and off for them would step the rate.
-    bool glidingToRequest = wanted < limit &&
-                            ((glidingSamples < requestedSamples && glidingSamples >= needFloor) ||
-                             (needGlides && needFloor >= glidingSamples));
+    bool glidingToRequest =
+        wanted < limit && ((glidingSamples < requestedSamples && glidingSamples >= needFloor) ||
+                           (needGlides && needFloor >= glidingSamples));
     if (joining) {
         // Joining a stream, everything the target asks is glided to from the depth found,
         // never below the depth the stream has, until the measurement has settled on
@@ -164,10 +163,9 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
         }
     }
     if (seconds > 0.0) {
-        const double slope =
-            glidingToRequest ? std::clamp(Seconds(wanted - exactTarget) / seconds, 0.0,
-                                          kGlidePerSecond)
-                             : 0.0;
+        const double slope = glidingToRequest ? std::clamp(Seconds(wanted - exactTarget) / seconds,
+                                                           0.0, kGlidePerSecond)
+                                              : 0.0;
         // Eased in and out over a second, so that the rate never steps.
         targetSlope += (slope - targetSlope) * (1.0 - std::exp(-seconds / kEaseSeconds));
     }
@@ -184,8 +182,7 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
     double depth = ring.Available() + playingSamples * (1.0 - sinceRequest);
     // The queue drains at the stream's rate: at the time the block was due it stood
     // higher than now by what played since (lower, if that time is still to come).
-    const double lateness =
-        blockClock.OnEvent(now, static_cast<double>(hostSamples / channels));
+    const double lateness = blockClock.OnEvent(now, static_cast<double>(hostSamples / channels));
     // Less its own recent mean, so that the loop's phase while it locks on, or any
     // lasting offset, never moves the measured depth; what is left is the block's
     // lateness or bunching, which it takes out.
@@ -195,12 +192,12 @@ uint32_t LatencySteering::QueueLeadInLocked(SampleRingBuffer& ring, uint32_t hos
     }
     // Quick while the loop locks on, then slow, so that it follows the loop's settling
     // but not a block's lateness.
-    const double meanSeconds =
-        now - blockClock.StartTime() < kDeviationLockSeconds ? kSmoothingSeconds : kDeviationMeanSeconds;
-    meanDeviation += (deviation - meanDeviation) *
-                     (1.0 - std::exp(-Seconds(hostSamples) / meanSeconds));
+    const double meanSeconds = now - blockClock.StartTime() < kDeviationLockSeconds
+                                   ? kSmoothingSeconds
+                                   : kDeviationMeanSeconds;
+    meanDeviation +=
+        (deviation - meanDeviation) * (1.0 - std::exp(-Seconds(hostSamples) / meanSeconds));
     double steadyDepth = depth + deviation - meanDeviation;
-
 
     if (!measured && !leadInPending) {
         if (!requestPending && bufferSamples == 0) {
@@ -314,8 +311,7 @@ void LatencySteering::LearnNeedLocked(double now) {
         needHeldUntil = now + (settling ? kSettlingHoldSeconds : kNeedHoldSeconds);
     } else if (now > needHeldUntil) {
         const double fall = settling ? kSettlingFallPerSecond : kNeedFallPerSecond;
-        neededSamples =
-            std::max(need, neededSamples - Samples(fall * (now - lastLearnSeconds)));
+        neededSamples = std::max(need, neededSamples - Samples(fall * (now - lastLearnSeconds)));
     }
     lastLearnSeconds = now;
 }

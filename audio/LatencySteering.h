@@ -156,30 +156,30 @@ private:
 
     // Under streamMutex.
     uint32_t requestedSamples;
-    double glidingSamples;          // the requested target as glided to so far
-    double needFloor = 0.0;         // the learnt need with its margin, as glided to so far
-    double exactTarget = 0.0;       // effective, steered to
-    uint32_t targetSamples;         // the same in whole frames, as reported
-    double neededSamples = 0.0;     // learnt need of the cadence, margin excluded
-    double needHeldUntil = 0.0;     // on SteeringClock
+    double glidingSamples;      // the requested target as glided to so far
+    double needFloor = 0.0;     // the learnt need with its margin, as glided to so far
+    double exactTarget = 0.0;   // effective, steered to
+    uint32_t targetSamples;     // the same in whole frames, as reported
+    double neededSamples = 0.0; // learnt need of the cadence, margin excluded
+    double needHeldUntil = 0.0; // on SteeringClock
     double lastLearnSeconds = 0.0;
-    double settledAt = 0.0;         // on SteeringClock: a lead-in's or a join's settling ends
-    double meanDeviation = 0.0;     // of blocks from the block loop's predictions, as depth
-    double firstDepth = 0.0;        // smoothing stage one
-    double smoothedDepth = 0.0;     // stage two: the depth steered
+    double settledAt = 0.0;     // on SteeringClock: a lead-in's or a join's settling ends
+    double meanDeviation = 0.0; // of blocks from the block loop's predictions, as depth
+    double firstDepth = 0.0;    // smoothing stage one
+    double smoothedDepth = 0.0; // stage two: the depth steered
     bool leadInPending;
-    bool joining;                   // joined a running stream, depth not yet built up
-    bool measured = false;          // a depth has been measured
+    bool joining;          // joined a running stream, depth not yet built up
+    bool measured = false; // a depth has been measured
     CadenceClock requestClock;
     CadenceClock blockClock;
-    DepthWindow requestDepths;      // queued samples at requests, before the take
-    DepthWindow blockDepths;        // depths measured before blocks
-    uint32_t bufferSamples = 0;     // of the platform's buffers; 0 before the first fill
-    uint32_t playingSamples = 0;    // taken at the last request, now playing
-    uint32_t largestRoom = 0;       // of the host blocks seen, as the ring receives them
+    DepthWindow requestDepths;   // queued samples at requests, before the take
+    DepthWindow blockDepths;     // depths measured before blocks
+    uint32_t bufferSamples = 0;  // of the platform's buffers; 0 before the first fill
+    uint32_t playingSamples = 0; // taken at the last request, now playing
+    uint32_t largestRoom = 0;    // of the host blocks seen, as the ring receives them
     // Handed from the intake's locked step to its next Prepare.
     double errorSeconds = 0.0;
-    double targetSlope = 0.0;       // glide per second of audio, fed forward
+    double targetSlope = 0.0; // glide per second of audio, fed forward
     uint32_t cutAllowanceSamples = 0;
     bool cutting = false;
 

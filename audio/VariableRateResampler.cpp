@@ -309,8 +309,8 @@ size_t VariableRateResampler::Process(const float* in, size_t inFrames, float* o
         if (inFrames > 2 * kDelay) {
             // Output n + 1 must find its window beyond the input: n x step >= inFrames -
             // kDelay frames on from the first.
-            const double spacing = static_cast<double>(inFrames - kDelay) /
-                                   static_cast<double>(inFrames);
+            const double spacing =
+                static_cast<double>(inFrames - kDelay) / static_cast<double>(inFrames);
             step = static_cast<uint64_t>(std::ceil(spacing * 4294967296.0));
         }
     }

@@ -277,7 +277,8 @@ bool RunRow(const Row& row) {
                           outcome.longestSilentMs, outcome.firstSilentSeconds);
         } else {
             std::snprintf(sine, sizeof sine, " %.0f (%.0f) | 0%s |", outcome.largestStep,
-                          outcome.allowedStep, outcome.joinedDry ? " (ran dry before: lead-in)" : "");
+                          outcome.allowedStep,
+                          outcome.joinedDry ? " (ran dry before: lead-in)" : "");
         }
     }
     std::printf("| %s | %u | %s | %u | %+.0f | %s | %s | %.2f | %llu / %llu | %llu / %llu | %llu "

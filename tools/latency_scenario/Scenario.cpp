@@ -112,8 +112,7 @@ public:
                 silent = silent && (samples == nullptr || samples[i + c] == 0);
             }
             // A lead-in after a restart: its silence and the steps into and out of it.
-            const bool leadIn = silent ? (silentFrames > 0 ? inLeadIn : seconds < leadInBy)
-                                       : false;
+            const bool leadIn = silent ? (silentFrames > 0 ? inLeadIn : seconds < leadInBy) : false;
             for (uint32_t c = 0; c < kChannels; ++c) {
                 const int16_t value = samples != nullptr ? samples[i + c] : int16_t{0};
                 if (started && watched && !leadIn && !inLeadIn) {
@@ -241,8 +240,8 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
             result.totals.push_back(RunningTotals{latency.samplesRemoved, latency.samplesInserted,
                                                   stats.silenceSamples, stats.samplesDropped,
                                                   VirtualDevice::StarvedPeriods()});
-            dryLastSecond = stats.requestsDeferred - deferredSecondAgo + stats.silenceSamples -
-                            paddedSecondAgo;
+            dryLastSecond =
+                stats.requestsDeferred - deferredSecondAgo + stats.silenceSamples - paddedSecondAgo;
             deferredSecondAgo = stats.requestsDeferred;
             paddedSecondAgo = stats.silenceSamples;
             ++second;
@@ -273,8 +272,8 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
             // short in the last second: it has run dry, and starts over with a lead-in as
             // at a start.
             const ZVAudioOutputStats stats = output.GetStats();
-            const uint64_t dryNow = stats.requestsDeferred - deferredSecondAgo +
-                                    stats.silenceSamples - paddedSecondAgo;
+            const uint64_t dryNow =
+                stats.requestsDeferred - deferredSecondAgo + stats.silenceSamples - paddedSecondAgo;
             if (settings.targetMilliseconds == 0 && settings.changeToMilliseconds != 0 &&
                 dryLastSecond + dryNow > 0) {
                 result.joinedDry = true;
