@@ -213,7 +213,7 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
     stats.samplesDropped += queuedBefore + handed - ring->Available();
 
     if (bufferRequested.load(std::memory_order_relaxed) && FillOutputBuffer(ring->Available())) {
-        bufferRequested.store(false, std::memory_order_relaxed);
+        bufferRequested.exchange(false);
     }
 }
 
@@ -227,11 +227,13 @@ void AudioOutput::OnBufferRequested(ZVSoundHandle handle) {
     // Counted once: the fill below runs under the same lock hold.
     const uint32_t queued = ring->Available();
     if (queued == 0) {
-        bufferRequested.store(true, std::memory_order_relaxed);
+        bufferRequested.exchange(true);
         ++stats.requestsDeferred;
         return;
     }
-    bufferRequested.store(false, std::memory_order_relaxed);
+    if (bufferRequested.load(std::memory_order_relaxed)) {
+        bufferRequested.exchange(false);
+    }
     // A request that meets a busy platform is dropped; the device asks again.
     FillOutputBuffer(queued);
 }
@@ -336,7 +338,7 @@ void AudioOutput::EndSteering() {
             stats.samplesDropped += queuedBefore + tail.count - ring->Available();
             if (bufferRequested.load(std::memory_order_relaxed) &&
                 FillOutputBuffer(ring->Available())) {
-                bufferRequested.store(false, std::memory_order_relaxed);
+                bufferRequested.exchange(false);
             }
         }
         ended = std::move(steering);

@@ -85,9 +85,9 @@ private:
 
     CacheLineSamples convertBuffer;
     std::unique_ptr<SampleRingBuffer> ring;
-    // Read and written only under streamMutex, which orders it. Relaxed: on
-    // x86 a sequentially consistent store or exchange is a locked XCHG, a
-    // relaxed one a plain MOV ("C/C++11 mappings to processors",
+    // Read and written only under streamMutex, which orders it, so reads are
+    // relaxed; changed only by exchange, and only when it changes, since on x86
+    // an exchange is a locked XCHG ("C/C++11 mappings to processors",
     // cl.cam.ac.uk/~pes20/cpp/cpp0xmappings.html).
     std::atomic<bool> bufferRequested{false};
     // The current stream's latency control; null when it is off. Replaced

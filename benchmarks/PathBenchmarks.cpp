@@ -257,7 +257,7 @@ void LockedWrite(LockedState& s, const CacheLineSamples& converted) {
     s.stats.samplesQueued += kBlock;
     s.stats.samplesDropped += queuedBefore + kBlock - s.ring.Available();
     if (s.requested.load(std::memory_order_relaxed)) {
-        s.requested.store(false, std::memory_order_relaxed);
+        s.requested.exchange(false);
     }
 }
 
@@ -267,11 +267,13 @@ void LockedFill(LockedState& s, ZVSoundHandle requestHandle) {
         return;
     }
     if (s.ring.Available() == 0) {
-        s.requested.store(true, std::memory_order_relaxed);
+        s.requested.exchange(true);
         ++s.stats.requestsDeferred;
         return;
     }
-    s.requested.store(false, std::memory_order_relaxed);
+    if (s.requested.load(std::memory_order_relaxed)) {
+        s.requested.exchange(false);
+    }
     AudioOutputBuffer buffer{nullptr, 0};
     if (ZVAudioGetOutputBuffer(s.handle, &buffer) != kResultOk) {
         return;
