@@ -221,11 +221,11 @@ void AudioOutput::OnBufferRequested(ZVSoundHandle handle) {
     if (handle != soundHandle || !ring) {
         return; // a stream that is no longer current, or not yet in place
     }
-    if (steering) {
-        steering->OnRequestLocked(ring->Available()); // whether or not the ring can serve it
-    }
-    // Counted once: the fill below runs under the same lock hold.
+    // Counted once: latency control and the fill below run under the same lock hold.
     const uint32_t queued = ring->Available();
+    if (steering) {
+        steering->OnRequestLocked(queued); // whether or not the ring can serve it
+    }
     if (queued == 0) {
         bufferRequested.exchange(true);
         ++stats.requestsDeferred;
