@@ -1,7 +1,7 @@
 #include "AudioOutput.h"
 
 #include "PlatformLog.h"
-#include "SampleConversion.h"
+#include "conversion/SampleConversion.h"
 #include "StreamLibraryReference.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CacheLineAllocator.h"
-#include "LatencySteering.h"
+#include "latency/LatencySteering.h"
 #include "SampleRingBuffer.h"
 #include "ZVAudio.h"
 #include "ZVAudioOutput.h"

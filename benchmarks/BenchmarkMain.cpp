@@ -1,6 +1,6 @@
 #include "BandwidthKernels.h"
 #include "BenchmarkRegistry.h"
-#include "SampleConversion.h"
+#include "conversion/SampleConversion.h"
 
 #include <benchmark/benchmark.h>
 

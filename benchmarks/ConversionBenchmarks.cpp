@@ -1,7 +1,7 @@
 #include "AlignedBuffer.h"
 #include "BandwidthKernels.h"
 #include "BenchmarkRegistry.h"
-#include "SampleConversion.h"
+#include "conversion/SampleConversion.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include "BenchmarkPlatform.h"
 #include "BenchmarkRegistry.h"
 #include "CacheLineAllocator.h"
-#include "SampleConversion.h"
+#include "conversion/SampleConversion.h"
 #include "SampleRingBuffer.h"
 #include "ZVAudioOutput.h"
 

@@ -4,9 +4,9 @@
 // and of its float result, measured by a sine fit on 1 s of a -1 dBFS sine.
 #include "AlignedBuffer.h"
 #include "BenchmarkRegistry.h"
-#include "SampleConversion.h"
+#include "conversion/SampleConversion.h"
 #include "SineFit.h"
-#include "VariableRateResampler.h"
+#include "latency/VariableRateResampler.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 #include "FuzzCheck.h"
 #include "FuzzCounters.h"
 #include "NumberedSamples.h"
-#include "SampleConversion.h"
+#include "conversion/SampleConversion.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

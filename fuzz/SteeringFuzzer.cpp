@@ -8,8 +8,8 @@
 #include "FuzzCounters.h"
 #include "FuzzPlatform.h"
 #include "PlatformObserver.h"
-#include "SteeringClock.h"
-#include "VariableRateResampler.h"
+#include "latency/SteeringClock.h"
+#include "latency/VariableRateResampler.h"
 #include "ZVAudioOutput.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

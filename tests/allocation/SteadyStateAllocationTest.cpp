@@ -1,7 +1,7 @@
 #include "ExportedOutputFixture.h"
 
 #include "AudioOutput.h"
-#include "SteeringClock.h"
+#include "latency/SteeringClock.h"
 
 #include <atomic>
 #include <chrono>

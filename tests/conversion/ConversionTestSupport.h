@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SampleConversion.h"
+#include "conversion/SampleConversion.h"
 
 #include <cstdint>
 #include <cstring>

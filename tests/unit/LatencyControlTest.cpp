@@ -1,10 +1,10 @@
 // Latency control: the controller's loop on its own, and the instance with
 // control off and on against the fake platform.
 #include "AudioOutputFixture.h"
-#include "CadenceClock.h"
-#include "LatencyController.h"
-#include "SteeringClock.h"
-#include "VariableRateResampler.h"
+#include "latency/CadenceClock.h"
+#include "latency/LatencyController.h"
+#include "latency/SteeringClock.h"
+#include "latency/VariableRateResampler.h"
 
 #include <atomic>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "VariableRateResampler.h"
+#include "latency/VariableRateResampler.h"
 
 #include "../support/SineFit.h"
 

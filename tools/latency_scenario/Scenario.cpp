@@ -2,7 +2,7 @@
 
 #include "AudioOutput.h"
 #include "SineFit.h"
-#include "SteeringClock.h"
+#include "latency/SteeringClock.h"
 #include "VirtualDevice.h"
 
 #include <algorithm>

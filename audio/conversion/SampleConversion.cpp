@@ -1,4 +1,4 @@
-#include "SampleConversion.h"
+#include "conversion/SampleConversion.h"
 
 #include <atomic>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "CadenceClock.h"
+#include "latency/CadenceClock.h"
 
 #include <algorithm>
 #include <cmath>

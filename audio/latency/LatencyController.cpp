@@ -1,4 +1,4 @@
-#include "LatencyController.h"
+#include "latency/LatencyController.h"
 
 #include <algorithm>
 

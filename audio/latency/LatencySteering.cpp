@@ -1,6 +1,6 @@
-#include "LatencySteering.h"
+#include "latency/LatencySteering.h"
 
-#include "SteeringClock.h"
+#include "latency/SteeringClock.h"
 
 #include <algorithm>
 #include <cmath>

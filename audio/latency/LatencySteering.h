@@ -1,10 +1,10 @@
 #pragma once
 
-#include "CadenceClock.h"
-#include "DepthWindow.h"
-#include "LatencyController.h"
+#include "latency/CadenceClock.h"
+#include "latency/DepthWindow.h"
+#include "latency/LatencyController.h"
 #include "SampleRingBuffer.h"
-#include "VariableRateResampler.h"
+#include "latency/VariableRateResampler.h"
 
 #include <atomic>
 #include <cstdint>

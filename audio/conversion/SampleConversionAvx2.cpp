@@ -1,7 +1,7 @@
 // Built with AVX2 enabled and entered only after a run-time CPU check. Nothing from the
 // standard library is used here, so no inline function compiled for AVX2 can be picked by
 // the linker for callers on CPUs without it.
-#include "SampleConversion.h"
+#include "conversion/SampleConversion.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
 

@@ -1,8 +1,8 @@
 // Built with AVX2 and FMA enabled and entered only after a run-time CPU check. Only the
 // class's constants are used from its header, so no inline function compiled for AVX2 can
 // be picked by the linker for callers on CPUs without it.
-#include "VariableRateResampler.h"
-#include "VariableRateResamplerKernels.h"
+#include "latency/VariableRateResampler.h"
+#include "latency/VariableRateResamplerKernels.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
 

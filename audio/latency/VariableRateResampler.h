@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CacheLineAllocator.h"
-#include "SampleConversion.h"
-#include "VariableRateResamplerKernels.h"
+#include "conversion/SampleConversion.h"
+#include "latency/VariableRateResamplerKernels.h"
 
 #include <cstddef>
 #include <cstdint>

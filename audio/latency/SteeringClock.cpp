@@ -1,4 +1,4 @@
-#include "SteeringClock.h"
+#include "latency/SteeringClock.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "SampleConversion.h"
+#include "conversion/SampleConversion.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
 
