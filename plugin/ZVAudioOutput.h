@@ -1,7 +1,7 @@
 // The plug-in's boundary toward the host engine: six exported functions, the
-// statistics export and latency control with its records, all with C linkage and undecorated
-// names. Boolean results are one byte wide (1 = true). This header stands on
-// its own: it is the one a host needs.
+// statistics export and latency control with its records, all with C linkage
+// and undecorated names. Boolean results are one byte wide (1 = true). This
+// header stands on its own: it is the one a host needs.
 #pragma once
 
 #include <cstdint>
@@ -61,9 +61,9 @@ struct ZVAudioOutputLatencyLimits {
 static_assert(sizeof(ZVAudioOutputLatencyLimits) == 72, "the limits record is 72 bytes");
 
 #if defined(_WIN32)
-#    define ZV_PLUGIN_API __declspec(dllexport)
+#  define ZV_PLUGIN_API __declspec(dllexport)
 #else
-#    define ZV_PLUGIN_API __attribute__((visibility("default")))
+#  define ZV_PLUGIN_API __attribute__((visibility("default")))
 #endif
 
 extern "C" {

@@ -41,9 +41,9 @@ struct PlaybackAccount {
 
 // Resampled, the numbered signal (a ramp of one code per sample while it does not
 // wrap) plays as values between neighbouring codes: truncated, a code may come
-// twice (one step back) or a step be skipped, as the rate is stretched or
-// squeezed, or a value next to zero read as zero. Audio played again, even one
-// stereo frame, steps back further.
+// twice or a step be skipped as the rate is stretched or squeezed, and a value
+// next to zero may read as zero. Audio played again, even one stereo frame,
+// steps back.
 constexpr uint64_t kResampledSlack = 1;
 
 PlaybackAccount Account(const std::vector<int16_t>& played, uint64_t pushed, uint64_t slack = 0) {
