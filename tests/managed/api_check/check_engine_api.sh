@@ -1,0 +1,35 @@
+#!/bin/sh
+# Compares the stand-in engine assemblies that compile_package.sh built, one
+# set per engine version, with the record of the engine's declarations
+# (engine/reference_api.tsv); first proves that the comparison fails on a
+# doctored record:
+#   check_engine_api.sh <package-build-dir> <work-dir>
+set -eu
+
+if [ "$#" -ne 2 ]; then
+    echo "usage: $0 <package-build-dir> <work-dir>" >&2
+    exit 2
+fi
+build=$1
+work=$2
+here=$(cd "$(dirname "$0")" && pwd)
+record="$here/../engine/reference_api.tsv"
+MCS=${MCS:-mcs}
+MONO=${MONO:-mono}
+
+mkdir -p "$work"
+exe="$work/EngineApiCheck.exe"
+"$MCS" -langversion:7.2 -warnaserror -nologo -target:exe -out:"$exe" "$here/EngineApiCheck.cs"
+
+checked=0
+for engine in "$build"/*/UnityEngine.dll; do
+    [ -f "$engine" ] || continue
+    dir=$(dirname "$engine")
+    "$MONO" "$exe" --self-test "$record" "$(basename "$dir")" \
+        "$dir/UnityEngine.dll" "$dir/UnityEditor.dll" "$dir/UnityEngine.TestRunner.dll"
+    checked=$((checked + 1))
+done
+if [ "$checked" -lt 2 ]; then
+    echo "$build holds stand-ins for $checked engine version(s); compile_package.sh builds two" >&2
+    exit 1
+fi
