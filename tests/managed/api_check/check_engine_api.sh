@@ -21,14 +21,17 @@ mkdir -p "$work"
 exe="$work/EngineApiCheck.exe"
 "$MCS" -langversion:7.2 -warnaserror -nologo -target:exe -out:"$exe" "$here/EngineApiCheck.cs"
 
+# Every version is checked before the script fails, so one run names all.
 checked=0
+failed=0
 for engine in "$build"/*/UnityEngine.dll; do
     [ -f "$engine" ] || continue
     dir=$(dirname "$engine")
     "$MONO" "$exe" --self-test "$record" "$(basename "$dir")" \
-        "$dir/UnityEngine.dll" "$dir/UnityEditor.dll" "$dir/UnityEngine.TestRunner.dll"
+        "$dir/UnityEngine.dll" "$dir/UnityEditor.dll" "$dir/UnityEngine.TestRunner.dll" || failed=1
     checked=$((checked + 1))
 done
+[ "$failed" -eq 0 ] || exit 1
 if [ "$checked" -lt 2 ]; then
     echo "$build holds stand-ins for $checked engine version(s); compile_package.sh builds two" >&2
     exit 1
