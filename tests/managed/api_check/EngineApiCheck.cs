@@ -41,7 +41,7 @@ namespace ZVAudio.Output.EngineApi
         // Same kind, type and member name: the line a differing one replaces.
         public string Name
         {
-            get { return Kind + " " + Type + "." + Member; }
+            get { return Kind + " " + Type + (Member == "-" ? "" : "." + Member); }
         }
 
         public bool HoldsFor(string version)

@@ -31,6 +31,17 @@ for engine in "$build"/*/UnityEngine.dll; do
         "$dir/UnityEngine.dll" "$dir/UnityEditor.dll" "$dir/UnityEngine.TestRunner.dll" || failed=1
     checked=$((checked + 1))
 done
+# A line for a version no stand-in is built for would never be checked.
+known="all $(for d in "$build"/*/UnityEngine.dll; do basename "$(dirname "$d")"; done | tr "\n" " ")"
+if ! awk -F '\t' -v known="$known" '
+    BEGIN { n = split(known, k, " "); for (i = 1; i <= n; ++i) ok[k[i]] = 1 }
+    /^#/ || NF == 0 { next }
+    { m = split($1, v, ","); for (i = 1; i <= m; ++i) if (!(v[i] in ok)) {
+          printf "record line %d is for engine version %s; the stand-ins are built for %s\n", NR, v[i], known
+          bad = 1 } }
+    END { exit bad }' "$record" >&2; then
+    failed=1
+fi
 [ "$failed" -eq 0 ] || exit 1
 if [ "$checked" -lt 2 ]; then
     echo "$build holds stand-ins for $checked engine version(s); compile_package.sh builds two" >&2
