@@ -95,6 +95,7 @@ namespace UnityEngine
     {
         public static event Action quitting;
         public static bool isPlaying { get { throw Component.Stub(); } }
+        public static string dataPath { get { throw Component.Stub(); } }
     }
 
     public static class Debug

@@ -1,4 +1,6 @@
 using System;
+using System.Collections.Generic;
+using System.IO;
 using Unity.Profiling;
 using UnityEngine;
 #if UNITY_EDITOR
@@ -121,6 +123,27 @@ namespace ZVAudio.Output
         private static void ResetStatics()
         {
             AudioForwarder.ForgetSession();
+            ZVAudioOutputNative.PlatformLibraryCandidates = PlatformLibraryCandidates;
+        }
+
+        // Where the project holds a platform DLL, for the preload before the plug-in
+        // is bound. Main thread (binding runs in Open). In the Editor: every copy the
+        // plug-in importer knows of (Path.GetFullPath resolves "Packages/..." asset
+        // paths too: engine manual, "Accessing package assets"); in a player: the
+        // data folder's plug-in folders.
+        private static IList<string> PlatformLibraryCandidates(string file)
+        {
+#if UNITY_EDITOR
+            var paths = new List<string>();
+            foreach (PluginImporter importer in PluginImporter.GetAllImporters())
+            {
+                if (string.Equals(Path.GetFileName(importer.assetPath), file, StringComparison.OrdinalIgnoreCase))
+                    paths.Add(Path.GetFullPath(importer.assetPath));
+            }
+            return paths;
+#else
+            return PlatformLibraryPreload.PlayerCandidates(Application.dataPath, file);
+#endif
         }
 
         // Every engine callback below catches what it runs: an exception is said

@@ -159,10 +159,10 @@ namespace ZVAudio.Output
             case AudioForwarder.OpenResult.PluginMissing:
                 GaveUp = true;
                 Say(log.Error, "the native plug-in ZVAudioOutput could not be loaded (" + forwarder.Problem +
-                                   "). Either ZVAudioOutput.dll is missing, or zv_sdk_loader.dll or " +
-                                   "zv_unity_native_logging.dll was not loaded before it (in the Editor: " +
-                                   "Tools > ZV Audio Output > Set Up Platform DLLs, then restart the " +
-                                   "Editor). The forwarder disables itself.");
+                                   "). ZVAudioOutput.dll, zv_sdk_loader.dll and zv_unity_native_logging.dll " +
+                                   "must all be in the project (in the Editor: Tools > ZV Audio Output > Set " +
+                                   "Up Platform DLLs) and in a player's <Game>_Data/Plugins/x86_64/. The " +
+                                   "forwarder disables itself.");
                 break;
             case AudioForwarder.OpenResult.BindFailed:
                 GaveUp = true;
