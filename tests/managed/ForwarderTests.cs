@@ -49,7 +49,7 @@ namespace ZVAudio.Output.Tests
             Check.Near(50.0, report.LatencyMilliseconds, 1e-9, "latency");
             Check.Near(1000.0, report.RingMilliseconds, 1e-9, "ring length");
             Check.Near(10.0, report.SilenceMilliseconds, 1e-9, "silence");
-            Check.Equal(3UL, report.Underruns, "underruns");
+            Check.Equal(3UL, report.RequestsDeferred, "requests deferred");
             Check.Equal(17UL, report.OverwrittenSamples, "overwritten");
         }
 
@@ -305,6 +305,28 @@ namespace ZVAudio.Output.Tests
                 forwarder.LatencyTargetMilliseconds = 0;
                 Check.True(forwarder.TryGetLatencyStatistics(out latency), "latency statistics again");
                 Check.Equal(0UL, latency.targetMilliseconds, "target switched off while open");
+            }
+
+            // A change from the inspector, which the engine may validate on its
+            // loading thread: no native call there, the next Update applies it.
+            var controller = new ForwarderController(new RecordingLog(), new AudioForwarder());
+            try
+            {
+                controller.Open(new EngineAudio(48000, SpeakerLayout.Stereo, 256));
+                var loading = new Thread(() => { controller.RequestLatencyTarget(-5); controller.RequestLatencyTarget(25); });
+                loading.Start();
+                Check.True(loading.Join(kTimeoutMs), "request returned");
+                ZVAudioOutputLatencyStats latency;
+                Check.True(controller.Forwarder.TryGetLatencyStatistics(out latency), "latency statistics");
+                Check.Equal(0UL, latency.targetMilliseconds, "nothing applied off the main thread");
+                controller.Update();
+                Check.True(controller.Forwarder.TryGetLatencyStatistics(out latency), "latency statistics after Update");
+                Check.Equal(25UL, latency.targetMilliseconds, "the latest request applied by Update");
+                Check.Equal(25U, controller.Forwarder.LatencyTargetMilliseconds, "and kept for the next Open");
+            }
+            finally
+            {
+                controller.Close();
             }
         }
 

@@ -10,6 +10,13 @@ namespace UnityEngine
     public class Object
     {
         public string name { get; set; }
+        public static void Destroy(Object obj) { throw Component.Stub(); }
+    }
+
+    public interface ISerializationCallbackReceiver
+    {
+        void OnBeforeSerialize();
+        void OnAfterDeserialize();
     }
 
     public class Component : Object
@@ -51,6 +58,7 @@ namespace UnityEngine
 
     public sealed class AudioListener : Behaviour
     {
+        public static bool pause { get; set; }
     }
 
     public sealed class AudioSource : Behaviour
