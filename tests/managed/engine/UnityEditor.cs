@@ -33,6 +33,7 @@ namespace UnityEditor
 
     public sealed class SerializedProperty
     {
+        public int intValue { get; set; }
     }
 
     public enum MessageType

@@ -35,6 +35,10 @@ namespace ZVAudio.Output.Editor
             EditorGUILayout.PropertyField(serializedObject.FindProperty("loopback"), loopbackLabel);
             EditorGUILayout.PropertyField(serializedObject.FindProperty("latencyTargetMilliseconds"),
                                           latencyTargetLabel);
+            // Loaded data was migrated already; what is edited here is current.
+            SerializedProperty version = serializedObject.FindProperty("formatVersion");
+            if (version != null && version.intValue < ForwarderMigration.kCurrentVersion)
+                version.intValue = ForwarderMigration.kCurrentVersion;
             serializedObject.ApplyModifiedProperties();
 
             var component = (ZVAudioOutputForwarder)target;
