@@ -21,8 +21,8 @@ namespace ZVAudio.Output
     // dependencies are found beside it.
     public sealed class PlatformLibraryPreload
     {
-        // The logging library first: the audio service may import it, never the
-        // other way round.
+        // The logging library first: should the audio service import it, that
+        // import then binds to the module already loaded, wherever it sits.
         public static readonly string[] LoadOrder = { PluginImportRules.LoggingFile, PluginImportRules.LoaderFile };
 
         private readonly INativeLibraryLoader loader;
