@@ -168,10 +168,12 @@ namespace ZVAudio.Output
 #endif
         }
 
-        // The engine runs these two wherever it (de)serializes the component, also
-        // off the main thread (scripting reference, ISerializationCallbackReceiver:
-        // most of the engine's API may not be called from them), so they touch
-        // this component's own fields only.
+        // The engine runs these two wherever it (de)serializes the component:
+        // loading a scene, Instantiate, the inspector, a script reload; "Unity's
+        // serializer runs on a different thread to most of the Unity API"
+        // (scripting reference, ISerializationCallbackReceiver). So they touch
+        // this component's own fields only; the note is said from OnEnable or
+        // the inspector, on the main thread.
         void ISerializationCallbackReceiver.OnBeforeSerialize()
         {
         }
