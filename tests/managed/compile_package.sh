@@ -1,6 +1,6 @@
 #!/bin/sh
-# Compiles all of the package's C# (Runtime, Editor and the samples) as the
-# engine would, against the small stand-in engine assemblies of engine/, so
+# Compiles all of the package's C# (Runtime, Editor, the samples and the
+# tests) as the engine would, against the small stand-in engine assemblies of engine/, so
 # that a typo in the component fails CI:
 #   compile_package.sh <out-dir>
 # Everything is built once for each engine version the package supports, the
@@ -58,10 +58,17 @@ compile_for() {
         "$pkg"/Runtime/*.cs "$pkg"/Runtime/Core/*.cs
     cs $engine -r:"$out/UnityEditor.dll" -r:"$out/ZVAudio.Output.dll" -out:"$out/ZVAudio.Output.Editor.dll" \
         -define:UNITY_EDITOR -define:UNITY_EDITOR_WIN \
-        "$pkg"/Editor/*.cs
+        "$pkg"/Editor/*.cs "$pkg"/Editor/Core/*.cs
     cs $engine -r:"$out/ZVAudio.Output.dll" -out:"$out/ZVAudio.Output.Samples.dll" \
         -define:UNITY_EDITOR -define:UNITY_EDITOR_WIN \
         "$pkg"/Samples~/*/*.cs
+    # The package's tests, as the engine's test framework builds them (their
+    # assembly names are the ones the package's InternalsVisibleTo names).
+    cs -out:"$out/nunit.framework.dll" "$here"/nunit/*.cs
+    tests="-r:$out/nunit.framework.dll -r:$out/UnityEngine.TestRunner.dll -define:UNITY_EDITOR -define:UNITY_EDITOR_WIN -define:UNITY_INCLUDE_TESTS"
+    cs $engine $tests -r:"$out/ZVAudio.Output.dll" -out:"$out/ZVAudio.Output.Tests.dll" "$pkg"/Tests/Runtime/*.cs
+    cs $engine $tests -r:"$out/UnityEditor.dll" -r:"$out/ZVAudio.Output.dll" -r:"$out/ZVAudio.Output.Editor.dll" \
+        -out:"$out/ZVAudio.Output.Editor.Tests.dll" "$pkg"/Tests/Editor/*.cs
 
     cs $engine -out:"$out/ZVAudio.Output.WindowsPlayer.dll" \
         -define:UNITY_STANDALONE -define:UNITY_STANDALONE_WIN \

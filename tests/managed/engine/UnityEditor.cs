@@ -34,6 +34,7 @@ namespace UnityEditor
     public class SerializedProperty
     {
         internal SerializedProperty() { }
+        public int intValue { get { throw Editor.Stub(); } set { throw Editor.Stub(); } }
     }
 
     public enum MessageType

@@ -11,6 +11,13 @@ namespace UnityEngine
 {
     public class Object
     {
+        public static void Destroy(Object obj) { throw Component.Stub(); }
+    }
+
+    public interface ISerializationCallbackReceiver
+    {
+        void OnBeforeSerialize();
+        void OnAfterDeserialize();
     }
 
     public class Component : Object
@@ -58,6 +65,7 @@ namespace UnityEngine
 
     public sealed class AudioListener : AudioBehaviour
     {
+        public static bool pause { get { throw Component.Stub(); } set { throw Component.Stub(); } }
     }
 
     public sealed class AudioSource : AudioBehaviour
@@ -110,6 +118,7 @@ namespace UnityEngine
     {
         public static event Action quitting;
         public static bool isPlaying { get { throw Component.Stub(); } }
+        public static string dataPath { get { throw Component.Stub(); } }
     }
 
     public class Debug
