@@ -11,8 +11,12 @@ namespace zvaudio {
 // construction and never refuses a write: when a write brings more than there
 // is room for, the oldest queued samples are overwritten.
 //
-// The ring takes no lock of its own. Every call, construction and destruction
-// included, must run under the owner's stream mutex.
+// The ring takes no lock of its own. Every call on a ring that the owner has
+// installed must run under the owner's stream mutex. Construction and
+// destruction need no lock and deliberately run outside it: a new ring is
+// built (and zero-filled) before the owner takes the mutex to install it, and
+// a released one is freed after the owner has let the mutex go, so neither
+// stalls the platform's thread.
 class SampleRingBuffer {
 public:
     // The largest capacity: indexes and counts are signed 32-bit values.

@@ -191,4 +191,19 @@ function(zv_windows_ship target)
     "LINKER:--Xlink=-pdbsourcepath:C:/ZVAudioOutput"
     "LINKER:${def_path}")
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def_file})
+
+  # With a PDB asked for, LLD keeps the DWARF sections of the objects that
+  # bring some (the MinGW runtime's static libraries, built by GCC) in the DLL
+  # as well (lld/COFF/InputFiles.cpp keeps ".debug_*" sections whenever
+  # /debug is on). The PDB holds everything a debugger needs, so they go after
+  # linking; llvm-objcopy --strip-debug removes the ".debug*" sections of a
+  # PE image and rewrites the debug directory (the CodeView record that names
+  # the PDB) at its new place (llvm/lib/ObjCopy/COFF/COFFWriter.cpp,
+  # patchDebugDirectory). The release check refuses a DLL with a ".debug_"
+  # section.
+  find_program(ZV_LLVM_OBJCOPY NAMES llvm-objcopy llvm-objcopy-14 REQUIRED)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${ZV_LLVM_OBJCOPY} --strip-debug $<TARGET_FILE:${target}>
+    COMMENT "Stripping the DWARF sections from ${target}; its PDB keeps the debug information"
+    VERBATIM)
 endfunction()

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the release archives of the Windows plug-in.
 
-    make_release_archives.py --version 0.2.0 --dll ZVAudioOutput.dll
+    make_release_archives.py --version <x.y.z> --dll ZVAudioOutput.dll
         --pdb ZVAudioOutput.pdb --source <repository> --out dist
 
 <out>/com.zvaudio.output-<version>.tgz

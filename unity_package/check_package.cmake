@@ -12,7 +12,8 @@
 # - package.json names the package, its version, the engine version it needs
 #   (2021.3, 6000.0, ...) and its dependency; each sample it declares exists,
 #   in a folder the engine does not import,
-# - the engine-independent sources under Runtime/Core use no engine types.
+# - the engine-independent sources under Runtime/Core and Editor/Core, and the
+#   package's tests (which the Mono runner runs too), use no engine types.
 cmake_minimum_required(VERSION 3.25)
 
 if(NOT DEFINED PACKAGE_DIR OR NOT IS_DIRECTORY "${PACKAGE_DIR}")
@@ -134,11 +135,13 @@ else()
   endif()
 endif()
 
-file(GLOB core_sources "${PACKAGE_DIR}/Runtime/Core/*.cs")
+file(GLOB core_sources "${PACKAGE_DIR}/Runtime/Core/*.cs" "${PACKAGE_DIR}/Editor/Core/*.cs"
+     "${PACKAGE_DIR}/Tests/Runtime/*.cs" "${PACKAGE_DIR}/Tests/Editor/*.cs")
 foreach(source IN LISTS core_sources)
   file(STRINGS "${source}" engine_lines REGEX "UnityEngine|UnityEditor")
   if(engine_lines)
-    fail("${source}: Runtime/Core must not use engine types")
+    file(RELATIVE_PATH shown "${PACKAGE_DIR}" "${source}")
+    fail("${shown}: must not use engine types (the Mono tests compile it without the engine)")
   endif()
 endforeach()
 

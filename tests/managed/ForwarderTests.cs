@@ -49,32 +49,8 @@ namespace ZVAudio.Output.Tests
             Check.Near(50.0, report.LatencyMilliseconds, 1e-9, "latency");
             Check.Near(1000.0, report.RingMilliseconds, 1e-9, "ring length");
             Check.Near(10.0, report.SilenceMilliseconds, 1e-9, "silence");
-            Check.Equal(3UL, report.Underruns, "underruns");
+            Check.Equal(3UL, report.RequestsDeferred, "requests deferred");
             Check.Equal(17UL, report.OverwrittenSamples, "overwritten");
-        }
-
-        [Test]
-        public static void MapperRelaysFramesBetweenChannelCounts()
-        {
-            float[] mono = { 0.1f, 0.2f, 0.3f };
-            var target = new float[6];
-            ChannelMapper.Map(mono, 1, 1, 2, target, 3);
-            Check.Equal("0.2 0.2 0.2 0.3 0.3 0.3", Join(target, 6), "mono to three channels");
-
-            float[] stereo = { 0.2f, 0.4f, -1.0f, 0.0f };
-            ChannelMapper.Map(stereo, 2, 0, 2, target, 1);
-            Check.Equal("0.3 -0.5", Join(target, 2), "stereo mixed down");
-
-            float[] quad = { 1, 2, 3, 4, 5, 6, 7, 8 };
-            ChannelMapper.Map(quad, 4, 0, 2, target, 2);
-            Check.Equal("1 2 5 6", Join(target, 4), "quad to stereo keeps the front pair");
-            ChannelMapper.Map(stereo, 2, 0, 2, target, 3);
-            Check.Equal("0.2 0.4 0 -1 0 0", Join(target, 6), "stereo to three, the third silent");
-
-            Check.Throws<ArgumentOutOfRangeException>(() => ChannelMapper.Map(stereo, 2, 1, 2, target, 2),
-                                                      "frames past the source");
-            Check.Throws<ArgumentOutOfRangeException>(() => ChannelMapper.Map(stereo, 2, 0, 2, target, 4),
-                                                      "frames past the target");
         }
 
         [Test]
@@ -190,43 +166,6 @@ namespace ZVAudio.Output.Tests
                 Check.Equal(AudioForwarder.OpenResult.Opened, forwarder.Open(Stereo()), "open in the new session");
                 Check.True(forwarder.Close(), "close");
                 Check.Equal(AudioForwarder.OpenResult.Waiting, queued.Status, "the old queue hands nothing over");
-            }
-        }
-
-        [Test]
-        public static void ImportSettingsNameTheDllThatIsMissingOrMisSet()
-        {
-            var good = new PluginImportSettings {
-                Found = true, Editor = true, EditorOS = "Windows", EditorCPU = "x86_64",
-                Windows64 = true, Windows64CPU = "x86_64", Preloaded = true
-            };
-            string loader = PluginImportRules.LoaderFile;
-            string plugin = PluginImportRules.PluginFile;
-            var absent = new PluginImportSettings();
-            var any = good; any.AnyPlatform = true;
-            var noEditor = good; noEditor.EditorOS = "OSX";
-            var noPlayer = good; noPlayer.Windows64CPU = "None";
-            var onDemand = good; onDemand.Preloaded = false;
-            var cases = new[] {
-                new { File = loader, Settings = good, Said = (string)null },
-                new { File = plugin, Settings = onDemand, Said = (string)null },
-                new { File = loader, Settings = absent, Said = "zv_sdk_loader.dll is not in the project" },
-                new { File = plugin, Settings = absent, Said = "ZVAudioOutput.dll is not in the package" },
-                new { File = loader, Settings = any, Said = "zv_sdk_loader.dll is set to Any Platform" },
-                new { File = loader, Settings = noEditor, Said = "not enabled for the Editor" },
-                new { File = loader, Settings = noPlayer, Said = "not enabled for Standalone" },
-                new { File = PluginImportRules.LoggingFile, Settings = onDemand,
-                      Said = "zv_unity_native_logging.dll is not set to Load on startup" },
-                new { File = plugin, Settings = good, Said = "ZVAudioOutput.dll is set to Load on startup" },
-            };
-            foreach (var c in cases)
-            {
-                string said = PluginImportRules.Problem(c.File, c.Settings);
-                if (c.Said == null)
-                    Check.True(said == null, c.File + " said '" + said + "'");
-                else
-                    Check.True(said != null && said.StartsWith(c.File) && said.Contains(c.Said),
-                               c.File + ": expected '" + c.Said + "', said '" + said + "'");
             }
         }
 
@@ -369,6 +308,28 @@ namespace ZVAudio.Output.Tests
                 forwarder.LatencyTargetMilliseconds = 0;
                 Check.True(forwarder.TryGetLatencyStatistics(out latency), "latency statistics again");
                 Check.Equal(0UL, latency.targetMilliseconds, "target switched off while open");
+            }
+
+            // A change from the inspector, which the engine may validate on its
+            // loading thread: no native call there, the next Update applies it.
+            var controller = new ForwarderController(new RecordingLog(), new AudioForwarder());
+            try
+            {
+                controller.Open(new EngineAudio(48000, SpeakerLayout.Stereo, 256));
+                var loading = new Thread(() => { controller.RequestLatencyTarget(-5); controller.RequestLatencyTarget(25); });
+                loading.Start();
+                Check.True(loading.Join(kTimeoutMs), "request returned");
+                ZVAudioOutputLatencyStats latency;
+                Check.True(controller.Forwarder.TryGetLatencyStatistics(out latency), "latency statistics");
+                Check.Equal(0UL, latency.targetMilliseconds, "nothing applied off the main thread");
+                controller.Update();
+                Check.True(controller.Forwarder.TryGetLatencyStatistics(out latency), "latency statistics after Update");
+                Check.Equal(25UL, latency.targetMilliseconds, "the latest request applied by Update");
+                Check.Equal(25U, controller.Forwarder.LatencyTargetMilliseconds, "and kept for the next Open");
+            }
+            finally
+            {
+                controller.Close();
             }
         }
 
@@ -523,14 +484,6 @@ namespace ZVAudio.Output.Tests
         {
             for (int i = 0; i < block.Length; ++i)
                 block[i] = value;
-        }
-
-        private static string Join(float[] values, int count)
-        {
-            var parts = new string[count];
-            for (int i = 0; i < count; ++i)
-                parts[i] = values[i].ToString("0.###", System.Globalization.CultureInfo.InvariantCulture);
-            return string.Join(" ", parts);
         }
     }
 }

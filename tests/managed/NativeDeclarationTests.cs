@@ -152,21 +152,33 @@ namespace ZVAudio.Output.Tests
         {
             string folder = Environment.GetEnvironmentVariable("ZV_PACKAGE_BUILD");
             Check.True(!string.IsNullOrEmpty(folder), "ZV_PACKAGE_BUILD names the compiled package");
-            var builds = new[] { new { File = "ZVAudio.Output.WindowsPlayer.dll", Imports = 8, Supported = true },
-                                 new { File = "ZVAudio.Output.WindowsIL2CPP.dll", Imports = 8, Supported = true },
-                                 new { File = "ZVAudio.Output.OtherPlayer.dll", Imports = 0, Supported = false } };
+            // The plug-in's eight calls, and kernel32's three for the platform DLLs' preload.
+            var builds = new[] { new { File = "ZVAudio.Output.WindowsPlayer.dll", Imports = "ZVAudioOutput:8 kernel32:3",
+                                       Supported = true },
+                                 new { File = "ZVAudio.Output.WindowsIL2CPP.dll", Imports = "ZVAudioOutput:8 kernel32:3",
+                                       Supported = true },
+                                 new { File = "ZVAudio.Output.OtherPlayer.dll", Imports = "", Supported = false } };
             foreach (var build in builds)
             {
                 Assembly assembly = Assembly.LoadFrom(System.IO.Path.GetFullPath(
                     System.IO.Path.Combine(folder, build.File)));
-                int imports = 0;
+                var imports = new SortedDictionary<string, int>(StringComparer.Ordinal);
                 foreach (Type type in assembly.GetTypes())
                     foreach (MethodInfo method in type.GetMethods(BindingFlags.Static | BindingFlags.Instance |
                                                                   BindingFlags.Public | BindingFlags.NonPublic |
                                                                   BindingFlags.DeclaredOnly))
                         if ((method.Attributes & MethodAttributes.PinvokeImpl) != 0)
-                            ++imports;
-                Check.Equal(build.Imports, imports, "native calls in " + build.File);
+                        {
+                            var import = (DllImportAttribute)Attribute.GetCustomAttribute(
+                                method, typeof(DllImportAttribute));
+                            int count;
+                            imports.TryGetValue(import.Value, out count);
+                            imports[import.Value] = count + 1;
+                        }
+                var counted = new List<string>();
+                foreach (KeyValuePair<string, int> library in imports)
+                    counted.Add(library.Key + ":" + library.Value);
+                Check.Equal(build.Imports, string.Join(" ", counted.ToArray()), "native calls in " + build.File);
                 FieldInfo supported = assembly.GetType("ZVAudio.Output.ZVAudioOutputNative")
                                           .GetField("IsSupported", BindingFlags.Static | BindingFlags.NonPublic);
                 Check.Equal(build.Supported, (bool)supported.GetValue(null), "IsSupported in " + build.File);

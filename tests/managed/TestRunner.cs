@@ -59,8 +59,12 @@ namespace ZVAudio.Output.Tests
         }
     }
 
-    // Runs every public static [Test] method of every class in this assembly, in
-    // name order, with an optional name filter as the first argument.
+    // Runs every public [Test] method of every class in this assembly, in name
+    // order, with an optional name filter as the first argument: the static
+    // ones here, and those of the package's own tests (Tests/ in the package,
+    // which the engine's test framework runs), each on a fresh instance of its
+    // fixture. Inside the namespace ZVAudio.Output.Tests their [Test] names this
+    // runner's attribute, elsewhere NUnit's.
     public static class TestRunner
     {
         public static int Main(string[] args)
@@ -68,8 +72,10 @@ namespace ZVAudio.Output.Tests
             string filter = args.Length > 0 ? args[0] : null;
             var tests = new List<MethodInfo>();
             foreach (Type type in typeof(TestRunner).Assembly.GetTypes())
-                foreach (MethodInfo method in type.GetMethods(BindingFlags.Public | BindingFlags.Static))
-                    if (method.IsDefined(typeof(TestAttribute), false))
+                foreach (MethodInfo method in type.GetMethods(BindingFlags.Public | BindingFlags.Static |
+                                                              BindingFlags.Instance | BindingFlags.DeclaredOnly))
+                    if (method.IsDefined(typeof(TestAttribute), false) ||
+                        method.IsDefined(typeof(NUnit.Framework.TestAttribute), false))
                         tests.Add(method);
             tests.Sort((a, b) => string.CompareOrdinal(Name(a), Name(b)));
 
@@ -83,7 +89,7 @@ namespace ZVAudio.Output.Tests
                     continue;
                 try
                 {
-                    test.Invoke(null, null);
+                    test.Invoke(test.IsStatic ? null : Activator.CreateInstance(test.DeclaringType), null);
                     ++passed;
                     Console.WriteLine("[ PASS ] " + name);
                 }
@@ -92,7 +98,9 @@ namespace ZVAudio.Output.Tests
                     ++failed;
                     Exception cause = e.InnerException;
                     Console.WriteLine("[ FAIL ] " + name + ": " +
-                                      (cause is CheckFailed ? cause.Message : cause.ToString()));
+                                      (cause is CheckFailed || cause is NUnit.Framework.AssertionException
+                                             ? cause.Message
+                                             : cause.ToString()));
                 }
                 finally
                 {

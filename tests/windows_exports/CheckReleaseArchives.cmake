@@ -24,7 +24,9 @@
 #   to; every relative link of its documents leads to a file in it;
 # - the DLL's CodeView record names the PDB by file name alone, with the
 #   PDB's GUID and age, and the DLL and PDB alone turn an address inside
-#   CreateAudioOutput into that function, its source file and line.
+#   CreateAudioOutput into that function, its source file and line;
+# - the shipped DLL carries no DWARF (.debug_*) section: its debug
+#   information is the PDB's.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(required OUT VERSION DLL SOURCE_DIR OBJDUMP)
@@ -226,6 +228,17 @@ if(EXISTS ${zip_dir}/ZVAudioOutput.dll AND EXISTS ${zip_dir}/ZVAudioOutput.pdb)
     if(NOT zipped_pdb STREQUAL built_pdb)
       list(APPEND failures "${zip_name}: ZVAudioOutput.pdb is not the built PDB")
     endif()
+  endif()
+
+  execute_process(COMMAND ${OBJDUMP} -h ${zip_dir}/ZVAudioOutput.dll OUTPUT_VARIABLE section_table
+    RESULT_VARIABLE status)
+  string(REGEX MATCHALL "[ \t]\\.debug[_$A-Za-z0-9]*" debug_sections "${section_table}")
+  if(NOT status EQUAL 0)
+    list(APPEND failures "ZVAudioOutput.dll: objdump cannot list its sections")
+  elseif(debug_sections)
+    string(REGEX REPLACE "[ \t]" "" debug_sections "${debug_sections}")
+    list(JOIN debug_sections ", " debug_sections)
+    list(APPEND failures "ZVAudioOutput.dll carries DWARF sections (${debug_sections}): ship it stripped, its PDB holds the debug information")
   endif()
 
   # A crash dump carries the module's CodeView record; debuggers look the PDB

@@ -1,15 +1,31 @@
-// Where the platform DLLs may live beside the plug-in, as the engine's
-// install layouts put them:
+// How the plug-in and the platform DLLs load under the engine's own loader:
+// both of its runtimes load a plug-in with a plain LoadLibraryW of its full
+// path (libil2cpp os/Win32/LibraryLoader.cpp; Mono mono_dl_open_file), and
+// Windows then resolves the plug-in's imports from the modules already loaded,
+// else through the standard search order: the application's folder, the
+// system folders, the current folder and PATH, never the plug-in's own folder
+// (Win32 documentation, "Dynamic-link library search order").
 //
 //   zv_load_order platform-first <platform folder> <plug-in folder>
-//     loads zv_sdk_loader.dll and zv_unity_native_logging.dll from the first
-//     folder, then ZVAudioOutput.dll from the second (which holds neither),
-//     and plays a few blocks through it: Windows binds the plug-in's imports
-//     to the modules of those names already loaded, wherever they came from.
+//     preloads zv_unity_native_logging.dll and zv_sdk_loader.dll from the first
+//     folder as the package's binding does, then loads ZVAudioOutput.dll from
+//     the second (which holds neither) as the engine does, and plays a few
+//     blocks through it: the imports bind to the modules already loaded.
 //   zv_load_order plugin-alone <plug-in folder>
-//     loads the plug-in with neither platform DLL loaded nor on the search
-//     path: the load fails with ERROR_MOD_NOT_FOUND, and the plug-in's import
-//     table names the modules that could not be found.
+//     loads the plug-in as the engine does with neither platform DLL loaded nor
+//     on the search path: ERROR_MOD_NOT_FOUND, and the plug-in's import table
+//     names the modules that could not be found.
+//   zv_load_order side-by-side <folder>
+//     the three DLLs in one folder that is neither the program's nor the
+//     current one, the plug-in loaded as the engine does: ERROR_MOD_NOT_FOUND,
+//     for the platform DLLs beside it are not searched.
+//   zv_load_order side-by-side-preloaded <folder>
+//     the same folder, the platform DLLs preloaded from it first as the
+//     binding does: the plug-in loads and plays.
+//
+// The binding's preload: each platform DLL by full path with
+// LOAD_WITH_ALTERED_SEARCH_PATH, so that its own imports are found beside it,
+// the logging library first (unity_package/.../Runtime/Core/PlatformLibraryPreload.cs).
 //
 // Exits 0 when the load order behaves as stated, 1 otherwise.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -52,17 +68,35 @@ using DestroyAudioOutputFn = bool (*)();
 using SetSpeedFactorFn = void (*)(double);
 
 const char* const kPlatformDlls[] = {"zv_sdk_loader.dll", "zv_unity_native_logging.dll"};
+// The order the binding preloads them in.
+const char* const kPreloadOrder[] = {"zv_unity_native_logging.dll", "zv_sdk_loader.dll"};
 
 int Fail(const std::string& what) {
     std::fprintf(stderr, "FAIL: %s\n", what.c_str());
     return 1;
 }
 
-// Loads as the engine loads a plug-in by path: its own folder first for its
-// dependencies. That search takes a full path with backslashes only.
-HMODULE Load(std::string path, DWORD* error) {
+std::wstring Wide(std::string path) {
     std::replace(path.begin(), path.end(), '/', '\\');
-    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], length);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+// Loads a plug-in as the engine's runtimes do: a plain LoadLibraryW of its path.
+HMODULE LoadAsTheEngine(const std::string& path, DWORD* error) {
+    HMODULE module = LoadLibraryW(Wide(path).c_str());
+    *error = module == nullptr ? GetLastError() : 0;
+    return module;
+}
+
+// Loads a platform DLL as the package's binding does before its first call into
+// the plug-in: by full path (with backslashes, which that search needs), its
+// own imports looked for beside it.
+HMODULE Preload(const std::string& path, DWORD* error) {
+    HMODULE module = LoadLibraryExW(Wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     *error = module == nullptr ? GetLastError() : 0;
     return module;
 }
@@ -138,35 +172,30 @@ std::vector<std::string> ImportedDlls(const std::string& path) {
     return names;
 }
 
-int PlatformFirst(const std::string& platformDir, const std::string& pluginDir) {
-    DWORD error = 0;
-    HMODULE platform[2] = {};
+// Preloads both platform DLLs from `platformDir` in the binding's order.
+bool PreloadPlatform(const std::string& platformDir, HMODULE* loaded) {
     for (int i = 0; i < 2; ++i) {
-        platform[i] = Load(platformDir + "\\" + kPlatformDlls[i], &error);
-        if (platform[i] == nullptr) {
-            return Fail(std::string("cannot load ") + kPlatformDlls[i] + ": error " +
-                        std::to_string(error));
+        DWORD error = 0;
+        loaded[i] = Preload(platformDir + "\\" + kPreloadOrder[i], &error);
+        if (loaded[i] == nullptr) {
+            std::fprintf(stderr, "FAIL: cannot preload %s: error %lu\n", kPreloadOrder[i], error);
+            return false;
         }
     }
-    HMODULE plugin = Load(pluginDir + "\\ZVAudioOutput.dll", &error);
-    if (plugin == nullptr) {
-        return Fail("ZVAudioOutput.dll after the platform DLLs: error " + std::to_string(error));
-    }
-    // The plug-in's imports went to the modules loaded from the platform folder.
-    for (int i = 0; i < 2; ++i) {
-        if (GetModuleHandleA(kPlatformDlls[i]) != platform[i]) {
-            return Fail(std::string(kPlatformDlls[i]) + " is loaded twice");
-        }
-    }
-    std::printf("platform DLLs from %s, plug-in from %s\n", ModulePath(platform[0]).c_str(),
-                ModulePath(plugin).c_str());
+    return true;
+}
 
+// Plays a few blocks through the loaded plug-in into the simulated device.
+int Play(HMODULE plugin) {
+    // The plug-in's imports went to the modules already loaded.
+    HMODULE device = GetModuleHandleA("zv_sdk_loader.dll");
     auto create = Resolve<CreateAudioOutputFn>(plugin, "CreateAudioOutput");
     auto open = Resolve<CreateOutputBufferFn>(plugin, "CreateOutputBuffer");
     auto push = Resolve<OnUnityAudioFn>(plugin, "OnUnityAudio");
     auto stats = Resolve<GetStatsFn>(plugin, "GetAudioOutputStats");
     auto destroy = Resolve<DestroyAudioOutputFn>(plugin, "DestroyAudioOutput");
-    auto speed = Resolve<SetSpeedFactorFn>(platform[0], "ZVSimSetSpeedFactor");
+    auto speed =
+        device == nullptr ? nullptr : Resolve<SetSpeedFactorFn>(device, "ZVSimSetSpeedFactor");
     if (!create || !open || !push || !stats || !destroy || !speed) {
         return Fail("an export is missing");
     }
@@ -199,10 +228,59 @@ int PlatformFirst(const std::string& platformDir, const std::string& pluginDir) 
     return 0;
 }
 
+int PlatformFirst(const std::string& platformDir, const std::string& pluginDir) {
+    HMODULE platform[2] = {};
+    if (!PreloadPlatform(platformDir, platform)) {
+        return 1;
+    }
+    DWORD error = 0;
+    HMODULE plugin = LoadAsTheEngine(pluginDir + "\\ZVAudioOutput.dll", &error);
+    if (plugin == nullptr) {
+        return Fail("ZVAudioOutput.dll after the platform DLLs: error " + std::to_string(error));
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (GetModuleHandleA(kPreloadOrder[i]) != platform[i]) {
+            return Fail(std::string(kPreloadOrder[i]) + " is loaded twice");
+        }
+    }
+    std::printf("platform DLLs from %s, plug-in from %s\n", ModulePath(platform[0]).c_str(),
+                ModulePath(plugin).c_str());
+    return Play(plugin);
+}
+
+// The three DLLs side by side in `dir`, the plug-in loaded as the engine does:
+// with the preload it plays, without it Windows does not find its imports.
+int SideBySide(const std::string& dir, bool preload) {
+    HMODULE platform[2] = {};
+    if (preload && !PreloadPlatform(dir, platform)) {
+        return 1;
+    }
+    DWORD error = 0;
+    HMODULE plugin = LoadAsTheEngine(dir + "\\ZVAudioOutput.dll", &error);
+    if (!preload) {
+        std::printf(
+            "ZVAudioOutput.dll beside its platform DLLs, loaded as the engine does: error %lu\n",
+            error);
+        if (plugin != nullptr) {
+            return Fail("the plug-in found the platform DLLs beside it by itself; the load order "
+                        "this test models no longer holds");
+        }
+        return error == ERROR_MOD_NOT_FOUND
+                   ? 0
+                   : Fail("expected error " + std::to_string(ERROR_MOD_NOT_FOUND));
+    }
+    if (plugin == nullptr) {
+        return Fail("ZVAudioOutput.dll after the preload: error " + std::to_string(error));
+    }
+    std::printf("preloaded %s and %s, plug-in from %s\n", ModulePath(platform[0]).c_str(),
+                ModulePath(platform[1]).c_str(), ModulePath(plugin).c_str());
+    return Play(plugin);
+}
+
 int PluginAlone(const std::string& pluginDir) {
     const std::string path = pluginDir + "\\ZVAudioOutput.dll";
     DWORD error = 0;
-    if (Load(path, &error) != nullptr) {
+    if (LoadAsTheEngine(path, &error) != nullptr) {
         return Fail("ZVAudioOutput.dll loaded without its platform DLLs");
     }
     // What the import table asks for and the search path cannot give.
@@ -241,7 +319,11 @@ int main(int argc, char** argv) {
     if (mode == "plugin-alone" && argc == 3) {
         return PluginAlone(argv[2]);
     }
+    if ((mode == "side-by-side" || mode == "side-by-side-preloaded") && argc == 3) {
+        return SideBySide(argv[2], mode == "side-by-side-preloaded");
+    }
     std::fprintf(stderr, "usage: zv_load_order platform-first <platform dir> <plug-in dir>\n"
-                         "       zv_load_order plugin-alone <plug-in dir>\n");
+                         "       zv_load_order plugin-alone <plug-in dir>\n"
+                         "       zv_load_order side-by-side[-preloaded] <folder of all three>\n");
     return 2;
 }

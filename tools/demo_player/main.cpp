@@ -111,7 +111,9 @@ void PrintReport(const ZVAudioOutputStats& stats, const ZVSimDeviceStats& device
     };
 
     std::printf("\nPlug-in statistics\n");
-    line("samples pushed", stats.samplesQueued, ms(stats.samplesQueued));
+    // samplesQueued counts what reached the ring: with latency control on, the
+    // samples after the rate correction, not the programme's own.
+    line("samples into the ring", stats.samplesQueued, ms(stats.samplesQueued));
     line("samples played", stats.samplesDelivered, ms(stats.samplesDelivered));
     line("silence padded", stats.silenceSamples, ms(stats.silenceSamples));
     line("overwritten / dropped", stats.samplesDropped, ms(stats.samplesDropped));
@@ -347,7 +349,7 @@ int Run(const DemoOptions& options) {
     bool ok = true;
     const bool balanced =
         stats.samplesQueued == stats.samplesDelivered + stats.samplesDropped + stats.queuedSamples;
-    std::printf("\nAccounting (pushed = played + dropped + queued): %s\n",
+    std::printf("\nAccounting (into the ring = played + dropped + queued): %s\n",
                 balanced ? "balanced" : "MISMATCH");
     ok = ok && balanced;
     if (engine.Failed()) {

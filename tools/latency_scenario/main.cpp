@@ -1,12 +1,16 @@
 // Latency scenario: the plug-in's intake against a device clock that drifts
 // from the engine's, in virtual time, with latency control off and on. Prints
 // a table, optionally writes an SVG plot of depth over time, and checks the
-// played output of a sine for discontinuities and its SINAD. See docs/latency.md.
+// played output of a sine for discontinuities and its SINAD. With --check the
+// exit code says whether the goals were met; --check-sinad adds the drift
+// run's worst-window SINAD to them (the cadence tables judge theirs always).
+// See docs/latency.md.
 #include "CadenceTable.h"
 #include "Scenario.h"
 #include "SvgPlot.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -36,14 +40,29 @@ struct Options {
     CadenceOptions cadence;
 };
 
+// The whole of `text` as a finite number within [low, high], as the demo
+// player reads its numbers: "10x", "" or "nan" are refused, not read as 10 or 0.
+bool ParseNumber(const char* text, double low, double high, double& value) {
+    errno = 0;
+    char* end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (end == text || *end != '\0' || errno != 0 || !std::isfinite(parsed) || parsed < low ||
+        parsed > high) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
 bool Parse(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
+        bool valid = true;
         if (arg == "--minutes" && hasValue) {
-            options.minutes = std::atof(argv[++i]);
+            valid = ParseNumber(argv[++i], 0.0, 1e6, options.minutes);
         } else if (arg == "--sine-seconds" && hasValue) {
-            options.sineSeconds = std::atof(argv[++i]);
+            valid = ParseNumber(argv[++i], 0.0, 1e6, options.sineSeconds);
         } else if (arg == "--svg" && hasValue) {
             options.svgPath = argv[++i];
         } else if (arg == "--check") {
@@ -58,16 +77,20 @@ bool Parse(int argc, char** argv, Options& options) {
         } else if (arg == "--cadence-short") {
             options.cadence.shortVersion = true;
         } else if (arg == "--cadence-seconds" && hasValue) {
-            options.cadence.seconds = std::atof(argv[++i]);
+            valid = ParseNumber(argv[++i], 0.0, 1e6, options.cadence.seconds);
         } else if (arg == "--callback-jitter-ms" && hasValue) {
-            options.cadence.callbackJitterMs = std::atof(argv[++i]);
+            valid = ParseNumber(argv[++i], 0.0, 1000.0, options.cadence.callbackJitterMs);
         } else if (arg == "--block-jitter-ms" && hasValue) {
-            options.cadence.blockJitterMs = std::atof(argv[++i]);
+            valid = ParseNumber(argv[++i], 0.0, 1000.0, options.cadence.blockJitterMs);
         } else if (arg == "--sinad-seconds" && hasValue) {
-            options.cadence.sinadSeconds = std::atof(argv[++i]);
+            valid = ParseNumber(argv[++i], 0.0, 1e6, options.cadence.sinadSeconds);
         } else if (arg == "--cadence-svg" && hasValue) {
             options.cadence.svgPath = argv[++i];
         } else {
+            valid = false;
+        }
+        if (!valid) {
+            std::fprintf(stderr, "%s: bad option or value: %s\n", argv[0], argv[i]);
             std::fprintf(stderr,
                          "usage: %s [--tables drift,cadence] [--check] [--check-sinad]\n"
                          "  two-hour table: [--minutes M] [--sine-seconds S] [--svg PATH]\n"
@@ -82,8 +105,16 @@ bool Parse(int argc, char** argv, Options& options) {
     const bool cadenceFits =
         options.cadence.seconds >= options.cadence.changeAtSeconds + 2.0 * kSettlingSeconds &&
         options.cadence.sinadSeconds >= 2.0 * kSettlingSeconds + 1.0;
-    return options.minutes * 60.0 >= 2.0 * kSettlingSeconds && options.sineSeconds > 31.0 &&
-           cadenceFits && (options.driftTable || options.cadenceTable);
+    const bool usable = options.minutes * 60.0 >= 2.0 * kSettlingSeconds &&
+                        options.sineSeconds > 31.0 && cadenceFits &&
+                        (options.driftTable || options.cadenceTable);
+    if (!usable) {
+        std::fprintf(stderr,
+                     "%s: runs too short to settle (--minutes at least %.1f, --sine-seconds over "
+                     "31, --cadence-seconds and --sinad-seconds long enough), or no table chosen\n",
+                     argv[0], 2.0 * kSettlingSeconds / 60.0);
+    }
+    return usable;
 }
 
 // Means of consecutive runs of `every` values.

@@ -1,5 +1,6 @@
 // A compile-time stand-in for the part of the Editor's scripting API that the
-// package uses; see UnityEngine.cs. Nothing here runs.
+// package uses; see UnityEngine.cs. Nothing here runs; reference_api.tsv
+// says where the engine declares each of these.
 using System;
 using UnityEngine;
 
@@ -9,38 +10,39 @@ namespace UnityEditor
 {
     public class Editor : ScriptableObject
     {
-        public UnityEngine.Object target { get { throw Stub(); } }
+        public UnityEngine.Object target { get { throw Stub(); } set { throw Stub(); } }
         public SerializedObject serializedObject { get { throw Stub(); } }
         public virtual void OnInspectorGUI() { throw Stub(); }
         public virtual bool RequiresConstantRepaint() { throw Stub(); }
-        public bool DrawDefaultInspector() { throw Stub(); }
 
         internal static Exception Stub() { return new NotSupportedException("compile-time stand-in"); }
     }
 
-    [AttributeUsage(AttributeTargets.Class)]
-    public sealed class CustomEditor : Attribute
+    public class CustomEditor : Attribute
     {
         public CustomEditor(Type inspectedType) { }
     }
 
-    public sealed class SerializedObject
+    public class SerializedObject
     {
+        private SerializedObject() { }
         public void Update() { throw Editor.Stub(); }
         public bool ApplyModifiedProperties() { throw Editor.Stub(); }
         public SerializedProperty FindProperty(string propertyPath) { throw Editor.Stub(); }
     }
 
-    public sealed class SerializedProperty
+    public class SerializedProperty
     {
+        internal SerializedProperty() { }
+        public int intValue { get { throw Editor.Stub(); } set { throw Editor.Stub(); } }
     }
 
     public enum MessageType
     {
-        None,
-        Info,
-        Warning,
-        Error
+        None = 0,
+        Info = 1,
+        Warning = 2,
+        Error = 3
     }
 
     public sealed class EditorGUILayout
@@ -125,14 +127,14 @@ namespace UnityEditor
         public static bool DisplayDialog(string title, string message, string ok) { throw Editor.Stub(); }
     }
 
-    [AttributeUsage(AttributeTargets.Method)]
+    [AttributeUsage(AttributeTargets.Method, AllowMultiple = true)]
     public sealed class MenuItem : Attribute
     {
         public MenuItem(string itemName) { }
     }
 
     [AttributeUsage(AttributeTargets.Method)]
-    public sealed class InitializeOnLoadMethodAttribute : Attribute
+    public class InitializeOnLoadMethodAttribute : Attribute
     {
     }
 

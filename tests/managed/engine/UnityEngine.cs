@@ -1,6 +1,8 @@
 // A compile-time stand-in for the part of the engine's scripting API that the
 // package uses, with the engine's names and signatures, so that CI compiles
-// the component and the sample. Nothing here runs.
+// the component and the sample. Nothing here runs. Every public declaration
+// is checked against reference_api.tsv, which says where the engine declares
+// it; #if on the engine's version symbols keeps the versions apart.
 using System;
 
 #pragma warning disable 67 // events never raised
@@ -9,7 +11,13 @@ namespace UnityEngine
 {
     public class Object
     {
-        public string name { get; set; }
+        public static void Destroy(Object obj) { throw Component.Stub(); }
+    }
+
+    public interface ISerializationCallbackReceiver
+    {
+        void OnBeforeSerialize();
+        void OnAfterDeserialize();
     }
 
     public class Component : Object
@@ -36,24 +44,31 @@ namespace UnityEngine
     {
     }
 
-    public sealed class Transform : Component
+    public class Transform : Component
     {
+        protected Transform() { }
         public void SetParent(Transform parent, bool worldPositionStays) { throw Stub(); }
     }
 
     public sealed class GameObject : Object
     {
         public GameObject(string name) { throw Component.Stub(); }
+        public GameObject() { throw Component.Stub(); }
+        public GameObject(string name, params Type[] components) { throw Component.Stub(); }
         public Transform transform { get { throw Component.Stub(); } }
         public T AddComponent<T>() where T : Component { throw Component.Stub(); }
-        public T GetComponent<T>() { throw Component.Stub(); }
     }
 
-    public sealed class AudioListener : Behaviour
+    public class AudioBehaviour : Behaviour
     {
     }
 
-    public sealed class AudioSource : Behaviour
+    public sealed class AudioListener : AudioBehaviour
+    {
+        public static bool pause { get { throw Component.Stub(); } set { throw Component.Stub(); } }
+    }
+
+    public sealed class AudioSource : AudioBehaviour
     {
         public AudioClip clip { get; set; }
         public bool loop { get; set; }
@@ -61,13 +76,21 @@ namespace UnityEngine
         public void Play() { throw Stub(); }
     }
 
+#if UNITY_2023_2_OR_NEWER
+    public sealed class AudioClip : Audio.AudioResource
+#else
     public sealed class AudioClip : Object
+#endif
     {
+        private AudioClip() { }
         public static AudioClip Create(string name, int lengthSamples, int channels, int frequency, bool stream)
         {
             throw Component.Stub();
         }
         public bool SetData(float[] data, int offsetSamples) { throw Component.Stub(); }
+#if UNITY_2023_2_OR_NEWER
+        public bool SetData(ReadOnlySpan<float> data, int offsetSamples) { throw Component.Stub(); }
+#endif
     }
 
     public enum AudioSpeakerMode
@@ -86,18 +109,19 @@ namespace UnityEngine
         public delegate void AudioConfigurationChangeHandler(bool deviceWasChanged);
 
         public static event AudioConfigurationChangeHandler OnAudioConfigurationChanged;
-        public static int outputSampleRate { get { throw Component.Stub(); } }
-        public static AudioSpeakerMode speakerMode { get { throw Component.Stub(); } }
+        public static int outputSampleRate { get { throw Component.Stub(); } set { throw Component.Stub(); } }
+        public static AudioSpeakerMode speakerMode { get { throw Component.Stub(); } set { throw Component.Stub(); } }
         public static void GetDSPBufferSize(out int bufferLength, out int numBuffers) { throw Component.Stub(); }
     }
 
-    public static class Application
+    public class Application
     {
         public static event Action quitting;
         public static bool isPlaying { get { throw Component.Stub(); } }
+        public static string dataPath { get { throw Component.Stub(); } }
     }
 
-    public static class Debug
+    public class Debug
     {
         public static void Log(object message, Object context) { throw Component.Stub(); }
         public static void LogWarning(object message, Object context) { throw Component.Stub(); }
@@ -115,85 +139,142 @@ namespace UnityEngine
         SubsystemRegistration = 4
     }
 
-    [AttributeUsage(AttributeTargets.Method)]
-    public sealed class RuntimeInitializeOnLoadMethodAttribute : Attribute
+    [AttributeUsage(AttributeTargets.Method, AllowMultiple = false)]
+    public class RuntimeInitializeOnLoadMethodAttribute : Scripting.PreserveAttribute
     {
         public RuntimeInitializeOnLoadMethodAttribute() { }
         public RuntimeInitializeOnLoadMethodAttribute(RuntimeInitializeLoadType loadType) { }
     }
 
-    public sealed class GUILayout
+    public class GUILayout
     {
         public static bool Button(string text, params GUILayoutOption[] options) { throw Component.Stub(); }
     }
 
-    public static class Mathf
+    public struct Mathf
     {
-        public const float PI = 3.14159274f;
+        public const float PI = (float)Math.PI;
+        public static float Clamp(float value, float min, float max) { throw Component.Stub(); }
         public static int Clamp(int value, int min, int max) { throw Component.Stub(); }
         public static int Max(int a, int b) { throw Component.Stub(); }
+        public static int Max(params int[] values) { throw Component.Stub(); }
         public static float Max(float a, float b) { throw Component.Stub(); }
+        public static float Max(params float[] values) { throw Component.Stub(); }
         public static float Round(float f) { throw Component.Stub(); }
         public static float Sin(float f) { throw Component.Stub(); }
     }
 
-    public sealed class GUIContent
+    public class GUIContent
     {
+        public GUIContent() { throw Component.Stub(); }
         public GUIContent(string text, string tooltip) { throw Component.Stub(); }
     }
 
     public sealed class GUIStyle
     {
+        public GUIStyle() { throw Component.Stub(); }
+        // Makes every string argument a candidate where a GUIStyle is taken.
+        public static implicit operator GUIStyle(string str) { throw Component.Stub(); }
     }
 
     public sealed class GUILayoutOption
     {
+        internal GUILayoutOption() { }
     }
 
-    [AttributeUsage(AttributeTargets.Field)]
-    public class PropertyAttribute : Attribute
+#if UNITY_2023_2_OR_NEWER
+    [AttributeUsage(AttributeTargets.Field | AttributeTargets.Property, Inherited = true, AllowMultiple = false)]
+#else
+    [AttributeUsage(AttributeTargets.Field, Inherited = true, AllowMultiple = false)]
+#endif
+    public abstract class PropertyAttribute : Attribute
     {
+#if UNITY_2023_3_OR_NEWER
+        protected PropertyAttribute() { }
+        protected PropertyAttribute(bool applyToCollection) { }
+#endif
     }
 
-    public sealed class TooltipAttribute : PropertyAttribute
+    [AttributeUsage(AttributeTargets.All, Inherited = true, AllowMultiple = false)]
+    public class TooltipAttribute : PropertyAttribute
     {
         public TooltipAttribute(string tooltip) { }
     }
 
+#if UNITY_2023_2_OR_NEWER
+    [AttributeUsage(AttributeTargets.Field | AttributeTargets.Property, Inherited = true, AllowMultiple = false)]
+#else
+    [AttributeUsage(AttributeTargets.Field, Inherited = true, AllowMultiple = false)]
+#endif
     public sealed class RangeAttribute : PropertyAttribute
     {
         public RangeAttribute(float min, float max) { }
     }
 
+#if UNITY_2023_2_OR_NEWER
+    [AttributeUsage(AttributeTargets.Field | AttributeTargets.Property, Inherited = true, AllowMultiple = false)]
+#else
+    [AttributeUsage(AttributeTargets.Field, Inherited = true, AllowMultiple = false)]
+#endif
     public sealed class MinAttribute : PropertyAttribute
     {
         public MinAttribute(float min) { }
     }
 
+#if UNITY_6000_3_OR_NEWER
     [AttributeUsage(AttributeTargets.Field)]
+#endif
     public sealed class SerializeField : Attribute
     {
     }
 
-    [AttributeUsage(AttributeTargets.Class)]
+    [AttributeUsage(AttributeTargets.Class, Inherited = false)]
     public sealed class DisallowMultipleComponent : Attribute
     {
     }
 
-    [AttributeUsage(AttributeTargets.Class)]
     public sealed class AddComponentMenu : Attribute
     {
         public AddComponentMenu(string menuName) { }
     }
+
+    public enum LogType
+    {
+        Error = 0,
+        Assert = 1,
+        Warning = 2,
+        Log = 3,
+        Exception = 4
+    }
 }
+
+namespace UnityEngine.Scripting
+{
+    [AttributeUsage(AttributeTargets.Method | AttributeTargets.Class | AttributeTargets.Field |
+                        AttributeTargets.Property | AttributeTargets.Constructor | AttributeTargets.Interface |
+                        AttributeTargets.Delegate | AttributeTargets.Event | AttributeTargets.Struct |
+                        AttributeTargets.Assembly | AttributeTargets.Enum,
+                    Inherited = false)]
+    public class PreserveAttribute : Attribute
+    {
+    }
+}
+
+#if UNITY_2023_2_OR_NEWER
+namespace UnityEngine.Audio
+{
+    public abstract class AudioResource : Object
+    {
+        protected internal AudioResource() { }
+    }
+}
+#endif
 
 namespace Unity.Profiling
 {
     public struct ProfilerMarker
     {
         public ProfilerMarker(string name) { throw UnityEngine.Component.Stub(); }
-        public void Begin() { throw UnityEngine.Component.Stub(); }
-        public void End() { throw UnityEngine.Component.Stub(); }
         public AutoScope Auto() { throw UnityEngine.Component.Stub(); }
 
         public struct AutoScope : IDisposable

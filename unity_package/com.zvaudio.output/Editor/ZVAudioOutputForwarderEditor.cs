@@ -19,20 +19,9 @@ namespace ZVAudio.Output.Editor
                 "splicing the stream; costs a resampling pass on the audio thread and an inaudible rate " +
                 "correction of at most 1000 ppm.");
 
-        // Whether the plug-in loads, checked once until play mode is entered
-        // (static fields outlive play mode without a domain reload).
-        private static bool pluginChecked;
-        private static AudioForwarder.OpenResult pluginState;
-        private static string pluginDetail;
-
-        [InitializeOnLoadMethod]
-        private static void Subscribe()
-        {
-            EditorApplication.playModeStateChanged += change => {
-                if (change == PlayModeStateChange.ExitingEditMode)
-                    pluginChecked = false;
-            };
-        }
+        // What the upgrade of the component's saved fields changed, shown until
+        // the component is deselected.
+        private string migrationNote;
 
         public override bool RequiresConstantRepaint()
         {
@@ -46,20 +35,55 @@ namespace ZVAudio.Output.Editor
             EditorGUILayout.PropertyField(serializedObject.FindProperty("loopback"), loopbackLabel);
             EditorGUILayout.PropertyField(serializedObject.FindProperty("latencyTargetMilliseconds"),
                                           latencyTargetLabel);
+            // Loaded data was migrated already; what is edited here is current.
+            SerializedProperty version = serializedObject.FindProperty("formatVersion");
+            if (version != null && version.intValue < ForwarderMigration.kCurrentVersion)
+                version.intValue = ForwarderMigration.kCurrentVersion;
             serializedObject.ApplyModifiedProperties();
 
             var component = (ZVAudioOutputForwarder)target;
-            DrawWarnings(component);
+            DrawMigration(component);
+            DrawListenerWarnings(component);
+            DrawFilterWarnings(component);
+            DrawPluginWarnings(component);
             DrawCounters(component);
         }
 
-        private static void DrawWarnings(ZVAudioOutputForwarder component)
+        // Said once in the Console too, from the main thread.
+        private void DrawMigration(ZVAudioOutputForwarder component)
         {
-            if (component.GetComponent<AudioListener>() == null && component.GetComponent<AudioSource>() == null)
+            string note = component.TakeMigrationNote();
+            if (note != null)
+            {
+                Debug.Log(note, component);
+                migrationNote = note;
+            }
+            if (migrationNote != null)
+                EditorGUILayout.HelpBox(migrationNote, MessageType.Info);
+        }
+
+        // Without a running listener or source the filter gets no blocks: the
+        // stream opens and requests go unanswered, with no other word why.
+        private static void DrawListenerWarnings(ZVAudioOutputForwarder component)
+        {
+            var listener = component.GetComponent<AudioListener>();
+            if (listener == null && component.GetComponent<AudioSource>() == null)
                 EditorGUILayout.HelpBox("No AudioListener or AudioSource on this GameObject: the engine never " +
                                             "runs its audio filters here, so nothing is forwarded.",
                                         MessageType.Warning);
+            else if (listener != null && !listener.enabled)
+                EditorGUILayout.HelpBox("The AudioListener on this GameObject is disabled: the engine runs no " +
+                                            "audio filters here, so the output gets no audio and its requests " +
+                                            "go unanswered (Requests deferred rises).",
+                                        MessageType.Warning);
+            if (listener != null && AudioListener.pause)
+                EditorGUILayout.HelpBox("AudioListener.pause is set: the engine's audio is paused, so the output " +
+                                            "gets no audio until it is cleared.",
+                                        MessageType.Warning);
+        }
 
+        private static void DrawFilterWarnings(ZVAudioOutputForwarder component)
+        {
             Component[] components = component.GetComponents<Component>();
             var types = new List<Type>(components.Length);
             int self = -1;
@@ -74,9 +98,14 @@ namespace ZVAudio.Output.Editor
                 EditorGUILayout.HelpBox("Audio filters below the forwarder (" + string.Join(", ", below.ToArray()) +
                                             ") are neither forwarded nor muted. Move the forwarder to the bottom.",
                                         MessageType.Warning);
+        }
 
-            // Import settings first: a DLL missing or loaded in the wrong order is
-            // named here, where the runtime can only say that loading failed.
+        // In edit mode the DLLs are judged from their files and import settings
+        // and never loaded (a loaded DLL stays locked until the Editor quits, and
+        // "Add package from tarball" cannot replace a locked file); while
+        // playing, by what the component met.
+        private static void DrawPluginWarnings(ZVAudioOutputForwarder component)
+        {
             List<string> setupProblems = ZVAudioOutputPluginSetup.Problems;
             if (setupProblems.Count > 0)
             {
@@ -84,16 +113,14 @@ namespace ZVAudio.Output.Editor
                 if (GUILayout.Button("Set Up Platform DLLs"))
                     EditorUtility.DisplayDialog("ZV Audio Output", ZVAudioOutputPluginSetup.SetUp(), "OK");
             }
-            else if (!pluginChecked)
-            {
-                // Loads the plug-in; only once its DLLs are in place.
-                pluginState = AudioForwarder.CheckPlugin(out pluginDetail);
-                pluginChecked = true;
-            }
+            List<string> setupNotes = ZVAudioOutputPluginSetup.Notes;
+            if (setupNotes.Count > 0)
+                EditorGUILayout.HelpBox(string.Join("\n", setupNotes.ToArray()), MessageType.Warning);
             bool running = Application.isPlaying && component.isActiveAndEnabled;
-            AudioForwarder.OpenResult state = running ? component.Status
-                                                      : pluginChecked ? pluginState : AudioForwarder.OpenResult.Closed;
-            string detail = running ? component.Problem : pluginDetail;
+            AudioForwarder.OpenResult state = running                      ? component.Status
+                                              : AudioForwarder.IsSupported ? AudioForwarder.OpenResult.Closed
+                                                                           : AudioForwarder.OpenResult.Unsupported;
+            string detail = component.Problem;
             switch (state)
             {
             case AudioForwarder.OpenResult.Unsupported:
@@ -104,9 +131,8 @@ namespace ZVAudio.Output.Editor
                 EditorGUILayout.HelpBox("The plug-in needs a 64-bit (x86-64) process.", MessageType.Warning);
                 break;
             case AudioForwarder.OpenResult.PluginMissing:
-                EditorGUILayout.HelpBox("ZVAudioOutput.dll could not be loaded (" + detail + "). Its import " +
-                                            "settings look right, so a platform DLL was not loaded before it: " +
-                                            "restart the Editor after setting them up.", MessageType.Error);
+                EditorGUILayout.HelpBox("ZVAudioOutput.dll could not be loaded (" + detail + ").",
+                                        MessageType.Error);
                 break;
             case AudioForwarder.OpenResult.BindFailed:
                 EditorGUILayout.HelpBox("The runtime could not bind ZVAudioOutput.dll (" + detail + ").",
@@ -164,9 +190,9 @@ namespace ZVAudio.Output.Editor
                                                              report.LimitedByRing ? "too small" : "large enough",
                                                              report.NeededMilliseconds,
                                                              report.RingAllowsMilliseconds));
-                EditorGUILayout.LabelField("Underruns", string.Format("{0} requests, {1:F1} ms silence",
-                                                                      report.Underruns,
-                                                                      report.SilenceMilliseconds));
+                EditorGUILayout.LabelField("Requests deferred",
+                                           string.Format("{0} (ring empty), {1:F1} ms silence padded",
+                                                         report.RequestsDeferred, report.SilenceMilliseconds));
                 EditorGUILayout.LabelField("Overwritten", report.OverwrittenSamples + " samples");
                 EditorGUILayout.LabelField("Without stream", report.SamplesWithoutStream + " samples");
                 EditorGUILayout.LabelField("Buffers filled", report.BuffersFilled.ToString());

@@ -23,29 +23,69 @@ namespace ZVAudio.Output.Editor
         };
 
         private static List<string> problems;
+        private static List<string> notes;
 
-        // What stands in the way, one line per DLL, empty when nothing does.
-        // Cached until the project changes, play mode is entered or SetUp runs.
+        // What stands in the way, one line per DLL, empty when nothing does: the
+        // import settings, then what the files themselves say (read, never
+        // loaded: PluginFileCheck). Cached until the project changes, play mode
+        // is entered or SetUp runs.
         public static List<string> Problems
         {
             get
             {
-                if (problems == null)
-                {
-                    problems = new List<string>();
-                    foreach (string file in AllFiles())
-                    {
-                        List<PluginImporter> found = Find(file);
-                        string problem = found.Count > 1
-                                             ? file + " is in the project " + found.Count + " times (" +
-                                                   Paths(found) + "); keep one."
-                                             : PluginImportRules.Problem(file, Read(found));
-                        if (problem != null)
-                            problems.Add(problem);
-                    }
-                }
+                Check();
                 return problems;
             }
+        }
+
+        // What works but may not where the game ships: a platform DLL that the
+        // project lacks but Windows finds on PATH.
+        public static List<string> Notes
+        {
+            get
+            {
+                Check();
+                return notes;
+            }
+        }
+
+        private static void Check()
+        {
+            if (problems != null)
+                return;
+            problems = new List<string>();
+            notes = new List<string>();
+            string plugin = null;
+            var platform = new Dictionary<string, string>();
+            foreach (string file in AllFiles())
+            {
+                List<PluginImporter> found = Find(file);
+                string onPath = found.Count == 0 && PluginImportRules.IsPlatformFile(file)
+                                    ? PluginFileCheck.FindOnSearchPath(file, Environment.GetEnvironmentVariable("PATH"))
+                                    : null;
+                if (onPath != null)
+                {
+                    notes.Add(file + " is not in the project, but Windows finds it on PATH (" + onPath + "), " +
+                              "so the Editor and a player started on this machine load it from there. A player " +
+                              "on another machine finds it only if its PATH holds it too: to ship it with the " +
+                              "game, copy it into Assets/Plugins/x86_64/ and run " + MenuPath.Replace("/", " > ") +
+                              ".");
+                    platform[file] = onPath;
+                    continue;
+                }
+                string problem = found.Count > 1
+                                     ? file + " is in the project " + found.Count + " times (" + Paths(found) +
+                                           "); keep one."
+                                     : PluginImportRules.Problem(file, Read(found));
+                if (problem != null)
+                    problems.Add(problem);
+                if (found.Count == 1 && PluginImportRules.IsPlatformFile(file))
+                    platform[file] = Path.GetFullPath(found[0].assetPath);
+                else if (found.Count == 1)
+                    plugin = Path.GetFullPath(found[0].assetPath);
+            }
+            if (plugin != null)
+                problems.AddRange(PluginFileCheck.Problems(plugin, platform));
         }
 
         [InitializeOnLoadMethod]
@@ -66,6 +106,7 @@ namespace ZVAudio.Output.Editor
         public static void Forget()
         {
             problems = null;
+            notes = null;
         }
 
         [MenuItem(MenuPath)]

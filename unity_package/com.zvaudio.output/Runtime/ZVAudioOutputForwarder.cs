@@ -1,4 +1,6 @@
 using System;
+using System.Collections.Generic;
+using System.IO;
 using Unity.Profiling;
 using UnityEngine;
 #if UNITY_EDITOR
@@ -16,7 +18,7 @@ namespace ZVAudio.Output
     // and OutputFormat.
     [DisallowMultipleComponent]
     [AddComponentMenu("Audio/ZV Audio Output Forwarder")]
-    public sealed class ZVAudioOutputForwarder : MonoBehaviour
+    public sealed class ZVAudioOutputForwarder : MonoBehaviour, ISerializationCallbackReceiver
     {
         // Latency control is on unless switched off: without it the two clocks'
         // drift fills the 1 s ring in about 55 minutes at -300 ppm, after which
@@ -41,14 +43,26 @@ namespace ZVAudio.Output
         [SerializeField]
         private int latencyTargetMilliseconds = DefaultLatencyTargetMilliseconds;
 
+        // The layout of the fields above as saved (ForwarderMigration). A field
+        // missing from saved data keeps its initial value, so data saved before
+        // this field existed reads as kUnversioned; a new component gets the
+        // current version from Reset, or from a script that sets the target.
+        [SerializeField]
+        private int formatVersion = ForwarderMigration.kUnversioned;
+
+        // What the migration changed, said once on the main thread; null when nothing.
+        [NonSerialized]
+        private volatile string migrationNote;
+
         // The audio thread's share of the Profiler's time, under a name of its own.
         private static readonly ProfilerMarker forwardMarker = new ProfilerMarker("ZVAudioOutput.Forward");
 
         // Created with the component, so the audio thread never sees it change.
         private readonly AudioForwarder forwarder = new AudioForwarder();
         private ForwarderController controller;
-        // Set by the audio thread when forwarding threw; Update reports it.
+        // Set by the audio thread when forwarding threw, or by OnValidate; Update reports it.
         private volatile Exception audioThreadFailure;
+        private volatile Exception validateFailure;
 
         public int BufferSeconds
         {
@@ -70,8 +84,18 @@ namespace ZVAudio.Output
             set
             {
                 latencyTargetMilliseconds = Mathf.Max(0, value);
+                formatVersion = ForwarderMigration.kCurrentVersion;
                 forwarder.LatencyTargetMilliseconds = (uint)latencyTargetMilliseconds;
             }
+        }
+
+        // What the upgrade of this component's saved fields changed, once: the
+        // console line it says (also shown by the inspector), then null.
+        public string TakeMigrationNote()
+        {
+            string note = migrationNote;
+            migrationNote = null;
+            return note;
         }
 
         public bool IsOpen
@@ -121,6 +145,51 @@ namespace ZVAudio.Output
         private static void ResetStatics()
         {
             AudioForwarder.ForgetSession();
+            ZVAudioOutputNative.PlatformLibraryCandidates = PlatformLibraryCandidates;
+        }
+
+        // Where the project holds a platform DLL, for the preload before the plug-in
+        // is bound. Main thread (binding runs in Open). In the Editor: every copy the
+        // plug-in importer knows of (Path.GetFullPath resolves "Packages/..." asset
+        // paths too: engine manual, "Accessing package assets"); in a player: the
+        // data folder's plug-in folders.
+        private static IList<string> PlatformLibraryCandidates(string file)
+        {
+#if UNITY_EDITOR
+            var paths = new List<string>();
+            foreach (PluginImporter importer in PluginImporter.GetAllImporters())
+            {
+                if (string.Equals(Path.GetFileName(importer.assetPath), file, StringComparison.OrdinalIgnoreCase))
+                    paths.Add(Path.GetFullPath(importer.assetPath));
+            }
+            return paths;
+#else
+            return PlatformLibraryPreload.PlayerCandidates(Application.dataPath, file);
+#endif
+        }
+
+        // The engine runs these two wherever it (de)serializes the component:
+        // loading a scene, Instantiate, the inspector, a script reload; "Unity's
+        // serializer runs on a different thread to most of the Unity API"
+        // (scripting reference, ISerializationCallbackReceiver). So they touch
+        // this component's own fields only; the note is said from OnEnable or
+        // the inspector, on the main thread.
+        void ISerializationCallbackReceiver.OnBeforeSerialize()
+        {
+        }
+
+        void ISerializationCallbackReceiver.OnAfterDeserialize()
+        {
+            string note = ForwarderMigration.Migrate(ref formatVersion, ref latencyTargetMilliseconds,
+                                                     DefaultLatencyTargetMilliseconds);
+            if (note != null)
+                migrationNote = note;
+        }
+
+        // Editor only: when the component is added, or reset from its menu.
+        private void Reset()
+        {
+            formatVersion = ForwarderMigration.kCurrentVersion;
         }
 
         // Every engine callback below catches what it runs: an exception is said
@@ -129,9 +198,13 @@ namespace ZVAudio.Output
         {
             try
             {
+                string note = TakeMigrationNote();
+                if (note != null)
+                    Debug.Log(note, this);
                 if (controller == null)
                     controller = new ForwarderController(new ConsoleLog(this), forwarder);
                 audioThreadFailure = null;
+                validateFailure = null;
                 AudioSettings.OnAudioConfigurationChanged += OnAudioConfigurationChanged;
                 Application.quitting += Shutdown;
 #if UNITY_EDITOR
@@ -176,19 +249,22 @@ namespace ZVAudio.Output
             }
         }
 
+        // Editor only, and possibly on the loading thread (scripting reference,
+        // MonoBehaviour.OnValidate: no engine API that is not thread-safe). It
+        // keeps the field in range and leaves the native call to Update; an
+        // exception is kept for Update too.
         private void OnValidate()
         {
-            latencyTargetMilliseconds = Mathf.Max(0, latencyTargetMilliseconds);
-            if (Application.isPlaying && isActiveAndEnabled && controller != null && !controller.GaveUp)
+            try
             {
-                try
-                {
-                    forwarder.LatencyTargetMilliseconds = (uint)latencyTargetMilliseconds;
-                }
-                catch (Exception e)
-                {
-                    GiveUp(e);
-                }
+                latencyTargetMilliseconds = Math.Max(0, latencyTargetMilliseconds);
+                ForwarderController current = controller;
+                if (current != null)
+                    current.RequestLatencyTarget(latencyTargetMilliseconds);
+            }
+            catch (Exception e)
+            {
+                validateFailure = e;
             }
         }
 
@@ -200,6 +276,9 @@ namespace ZVAudio.Output
                 if (failure != null)
                     throw new InvalidOperationException("forwarding failed on the audio thread: " +
                                                             failure.Message, failure);
+                failure = validateFailure;
+                if (failure != null)
+                    throw new InvalidOperationException("OnValidate failed: " + failure.Message, failure);
                 controller.Update();
                 if (controller.GaveUp)
                     enabled = false;

@@ -82,6 +82,13 @@ namespace ZVAudio.Output
             this.is64BitProcess = is64BitProcess;
         }
 
+        // False on a build target without the native plug-in (every one but the
+        // Windows x86-64 Editor and player).
+        public static bool IsSupported
+        {
+            get { return ZVAudioOutputNative.IsSupported; }
+        }
+
         // The lock Open, Close and Forward share; tests hold it to stand in for either side.
         internal object StateLock
         {

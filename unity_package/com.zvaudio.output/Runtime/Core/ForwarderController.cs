@@ -1,3 +1,6 @@
+using System;
+using System.Threading;
+
 namespace ZVAudio.Output
 {
     // What the component does, without the engine: opens the output when
@@ -16,6 +19,7 @@ namespace ZVAudio.Output
         private EngineAudio engine;
         private OutputReport report;
         private bool hasReport;
+        private int requestedLatencyTarget = -1; // -1: none; written by any thread
 
         public ForwarderController(IForwarderLog log, AudioForwarder forwarder)
         {
@@ -71,10 +75,21 @@ namespace ZVAudio.Output
             hasReport = false;
         }
 
-        // Once a frame: re-opens when the blocks carry another channel count,
-        // notices a hand-over, and refreshes the read-out.
+        // Any thread (the engine may validate the component on its loading
+        // thread): the latency target the next Update applies; the latest wins.
+        public void RequestLatencyTarget(int milliseconds)
+        {
+            Interlocked.Exchange(ref requestedLatencyTarget, Math.Max(0, milliseconds));
+        }
+
+        // Once a frame: applies a requested latency target, re-opens when the
+        // blocks carry another channel count, notices a hand-over, and refreshes
+        // the read-out.
         public void Update()
         {
+            int requested = Interlocked.Exchange(ref requestedLatencyTarget, -1);
+            if (requested >= 0)
+                forwarder.LatencyTargetMilliseconds = (uint)requested;
             int seen = forwarder.LastBlockChannels;
             if (forwarder.ChannelsDiffer && seen != unusableChannels)
             {
@@ -161,10 +176,10 @@ namespace ZVAudio.Output
             case AudioForwarder.OpenResult.PluginMissing:
                 GaveUp = true;
                 Say(log.Error, "the native plug-in ZVAudioOutput could not be loaded (" + forwarder.Problem +
-                                   "). Either ZVAudioOutput.dll is missing, or zv_sdk_loader.dll or " +
-                                   "zv_unity_native_logging.dll was not loaded before it (in the Editor: " +
-                                   "Tools > ZV Audio Output > Set Up Platform DLLs, then restart the " +
-                                   "Editor). The forwarder disables itself.");
+                                   "). ZVAudioOutput.dll, zv_sdk_loader.dll and zv_unity_native_logging.dll " +
+                                   "must all be in the project (in the Editor: Tools > ZV Audio Output > Set " +
+                                   "Up Platform DLLs) and in a player's <Game>_Data/Plugins/x86_64/. The " +
+                                   "forwarder disables itself.");
                 break;
             case AudioForwarder.OpenResult.BindFailed:
                 GaveUp = true;

@@ -1,12 +1,13 @@
 namespace ZVAudio.Output
 {
     // The native counters as a person reads them: queue depth as latency,
-    // starved requests as underruns, overwritten samples as a count.
+    // requests that found the ring empty as a count (requestsDeferred, as the
+    // native record and the demo name it), overwritten samples as a count.
     public struct OutputReport
     {
         public double LatencyMilliseconds;      // audio waiting in the ring now
         public double RingMilliseconds;         // what the ring can hold
-        public ulong Underruns;                 // platform requests that found the ring empty
+        public ulong RequestsDeferred;          // platform requests that found the ring empty
         public double SilenceMilliseconds;      // silence padded into platform buffers
         public ulong OverwrittenSamples;        // queued samples lost before they were played
         public ulong SamplesWithoutStream;      // samples ignored while no stream was open
@@ -19,6 +20,13 @@ namespace ZVAudio.Output
         public double NeededMilliseconds;       // what the cadence needs
         public double RingAllowsMilliseconds;   // the deepest the ring allows
         public ulong FittingBufferSeconds;      // buffer seconds that would hold what the cadence needs
+
+        // The name RequestsDeferred had before; kept for scripts that read it.
+        [System.Obsolete("Use RequestsDeferred.")]
+        public ulong Underruns
+        {
+            get { return RequestsDeferred; }
+        }
 
         public static OutputReport From(ZVAudioOutputStats stats, OutputFormat format)
         {
@@ -46,7 +54,7 @@ namespace ZVAudio.Output
             report.CorrectionPpm = latency.correctionPpm;
             report.LatencyMilliseconds = format.SamplesToMilliseconds(stats.queuedSamples);
             report.RingMilliseconds = format.SamplesToMilliseconds(stats.ringCapacity);
-            report.Underruns = stats.requestsDeferred;
+            report.RequestsDeferred = stats.requestsDeferred;
             report.SilenceMilliseconds = format.SamplesToMilliseconds(stats.silenceSamples);
             report.OverwrittenSamples = stats.samplesDropped;
             report.SamplesWithoutStream = stats.samplesWithoutStream;

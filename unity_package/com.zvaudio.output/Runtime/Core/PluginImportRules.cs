@@ -22,8 +22,9 @@ namespace ZVAudio.Output
     // The plug-in imports the two platform DLLs by name. Windows binds such an
     // import to a module of that name already in the process, wherever it was
     // loaded from, before searching any folder (Win32 documentation, "Dynamic-
-    // link library search order"). So the platform DLLs load at startup and the
-    // plug-in at its first call, after them.
+    // link library search order"). So the platform DLLs load at startup (and,
+    // should they not have, the binding's preload loads them by path:
+    // PlatformLibraryPreload) and the plug-in at its first call, after them.
     public static class PluginImportRules
     {
         public const string PluginFile = "ZVAudioOutput.dll";

@@ -7,6 +7,7 @@
 #endif
 
 using System;
+using System.Collections.Generic;
 using System.Reflection;
 using System.Runtime.InteropServices;
 
@@ -82,7 +83,22 @@ namespace ZVAudio.Output
         // but does not implement Marshal.Prelink: it raises NotSupportedException
         // (libil2cpp icalls/mscorlib/System.Runtime.InteropServices/Marshal.cpp),
         // so Prelink, which checks every declaration at once, is for Mono only.
+        //
+        // The platform DLLs are preloaded first (PlatformLibraryPreload): the
+        // runtimes' plain LoadLibraryW of the plug-in does not look beside it for
+        // the DLLs it imports. A plug-in that cannot be loaded then names the
+        // platform DLL that was missing and where it was looked for.
         internal static void Bind()
+        {
+            if (Win32LibraryLoader.IsAvailable)
+                Bind(new PlatformLibraryPreload(new Win32LibraryLoader(), PlatformLibraryCandidates,
+                                                System.IO.File.Exists),
+                     BindPlugin);
+            else
+                BindPlugin();
+        }
+
+        private static void BindPlugin()
         {
 #if !ENABLE_IL2CPP
             Prelink(typeof(ZVAudioOutputNative));
@@ -125,6 +141,28 @@ namespace ZVAudio.Output
             }
         }
 #endif
+
+        // Where the project may hold a platform DLL, by its file name: set by the
+        // component (the Editor's plug-in importers, or the player's plug-in
+        // folders); none outside the engine.
+        internal static Func<string, IList<string>> PlatformLibraryCandidates = file => new string[0];
+
+        // Preloads the platform DLLs, then binds the plug-in with `bindPlugin`.
+        internal static void Bind(PlatformLibraryPreload preload, Action bindPlugin)
+        {
+            PlatformLibraryPreload.Report report = preload.Run();
+            try
+            {
+                bindPlugin();
+            }
+            catch (DllNotFoundException e)
+            {
+                string missing = report.Problems;
+                if (missing == null)
+                    throw;
+                throw new DllNotFoundException(e.Message + " " + missing, e);
+            }
+        }
 
         // Whether the library has the optional exports; set by Bind, false before.
         internal static bool HasLatencyLimits { get; set; }

@@ -51,6 +51,13 @@ namespace ZVAudio.Output.Samples
             AudioSettings.OnAudioConfigurationChanged -= OnAudioConfigurationChanged;
         }
 
+        // A clip made by a script is an asset of its own that lives until destroyed.
+        private void OnDestroy()
+        {
+            if (source != null && source.clip != null)
+                Destroy(source.clip);
+        }
+
         // The engine raises this after AudioSettings.Reset or a change of output
         // device or rate (scripting reference, AudioConfigurationChangeHandler),
         // and the clips a script made before are not kept through that reset:
@@ -61,10 +68,15 @@ namespace ZVAudio.Output.Samples
                 PlayTone();
         }
 
+        // The clip it replaces is destroyed: each configuration change would
+        // otherwise leave one more second of samples behind.
         private void PlayTone()
         {
+            AudioClip previous = source.clip;
             source.clip = MakeTone(AudioSettings.outputSampleRate, frequency, level);
             source.Play();
+            if (previous != null)
+                Destroy(previous);
         }
 
         // One second of a sine at a whole number of cycles, so the loop is seamless.
