@@ -142,8 +142,8 @@ void PrintReport(const ZVAudioOutputStats& stats, const ZVSimDeviceStats& device
 
 // Whether the ring held what the cadence needed at the end of the run, and the
 // ring that would have.
-void PrintLimits(const ZVAudioOutputLatencyLimits& limits, uint64_t limitedSamples,
-                 uint64_t samples) {
+void PrintLimits(const ZVAudioOutputLatencyLimits& limits, uint64_t limitedReadings,
+                 uint64_t readings) {
     if (limits.neededSamples == 0) {
         return; // control was off at the end
     }
@@ -152,10 +152,10 @@ void PrintLimits(const ZVAudioOutputLatencyLimits& limits, uint64_t limitedSampl
                 limits.limitMilliseconds,
                 static_cast<unsigned long long>(limits.fittingRingSeconds),
                 limits.limitedByRing != 0 ? "would fit" : "fits");
-    if (limitedSamples > 0) {
+    if (limitedReadings > 0) {
         std::printf("  limited by the ring in %llu of %llu readings during the run\n",
-                    static_cast<unsigned long long>(limitedSamples),
-                    static_cast<unsigned long long>(samples));
+                    static_cast<unsigned long long>(limitedReadings),
+                    static_cast<unsigned long long>(readings));
     }
 }
 
@@ -288,16 +288,16 @@ int Run(const DemoOptions& options) {
     LatencyTimeline timeline(programme.Seconds(), 10);
     ZVAudioOutputLatencyStats latency{};
     ZVAudioOutputLatencyLimits limits{};
-    uint64_t limitedSamples = 0; // progress samples that found control limited by the ring
-    uint64_t samples = 0;
+    uint64_t limitedReadings = 0; // progress readings that found control limited by the ring
+    uint64_t readings = 0;
     const auto pushedSeconds = [&engine, &programme] {
         return static_cast<double>(engine.FramesPushed()) / programme.sampleRate;
     };
     const auto sample = [&] {
         exports.getAudioOutputLatencyStats(&latency);
         exports.getAudioOutputLatencyLimits(&limits, sizeof limits);
-        limitedSamples += limits.limitedByRing;
-        ++samples;
+        limitedReadings += limits.limitedByRing;
+        ++readings;
         const double queueMs =
             Milliseconds(static_cast<double>(engine.LastQueuedSamples()), programme);
         timeline.Sample(pushedSeconds(), queueMs, latency.depthMilliseconds, latency.correctionPpm);
@@ -339,7 +339,7 @@ int Run(const DemoOptions& options) {
                     static_cast<unsigned long long>(latency.samplesInserted));
     }
     if (controlUsed) {
-        PrintLimits(limitsAtEnd, limitedSamples, samples);
+        PrintLimits(limitsAtEnd, limitedReadings, readings);
     }
     for (const EngineAudioThread::AppliedChange& change : engine.Changes()) {
         std::printf("  target set to %u ms at %.2f s of audio; the call took %.3f ms\n",
