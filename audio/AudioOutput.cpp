@@ -1,8 +1,8 @@
 #include "AudioOutput.h"
 
 #include "PlatformLog.h"
-#include "conversion/SampleConversion.h"
 #include "StreamLibraryReference.h"
+#include "conversion/SampleConversion.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -379,6 +379,30 @@ ZVAudioOutputLatencyStats AudioOutput::GetLatencyStats() const {
         snapshot.correctionPpm = steering->CorrectionPpm();
     }
     return snapshot;
+}
+
+ZVAudioOutputLatencyLimits AudioOutput::GetLatencyLimits() const {
+    ZVAudioOutputLatencyLimits limits{};
+    limits.recordSize = sizeof limits;
+    std::lock_guard<std::mutex> lock(streamMutex);
+    if (!steering || !ring || streamSampleRate == 0) {
+        return limits;
+    }
+    const uint64_t frameRate = uint64_t{streamChannelCount} * streamSampleRate;
+    const uint32_t needed = steering->NeededSamples();
+    const uint32_t limit = steering->LimitSamples();
+    limits.limitedByRing = needed > limit ? 1 : 0;
+    limits.neededSamples = needed;
+    limits.limitSamples = limit;
+    limits.neededMilliseconds = needed * 1000.0 / static_cast<double>(frameRate);
+    limits.limitMilliseconds = limit * 1000.0 / static_cast<double>(frameRate);
+    limits.ringSamples = ring->Capacity();
+    // What the ring keeps free beside the deepest target it allows stays the same in a
+    // larger ring. A ring smaller than that room allows no depth at all, and then at
+    // least the whole of it is counted as the room.
+    limits.fittingRingSamples = uint64_t{needed} + (ring->Capacity() - limit);
+    limits.fittingRingSeconds = (limits.fittingRingSamples + frameRate - 1) / frameRate;
+    return limits;
 }
 
 void BufferCallback(ZVSoundHandle handle, void* context) {

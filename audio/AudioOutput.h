@@ -1,10 +1,10 @@
 #pragma once
 
 #include "CacheLineAllocator.h"
-#include "latency/LatencySteering.h"
 #include "SampleRingBuffer.h"
 #include "ZVAudio.h"
 #include "ZVAudioOutput.h"
+#include "latency/LatencySteering.h"
 
 #include <atomic>
 #include <cstdint>
@@ -63,6 +63,8 @@ public:
     // one; 0 switches latency control off.
     void SetLatencyTarget(uint32_t milliseconds);
     ZVAudioOutputLatencyStats GetLatencyStats() const;
+    // Whether the ring limits latency control, and the ring that would not.
+    ZVAudioOutputLatencyLimits GetLatencyLimits() const;
 
 private:
     // Writes one platform buffer from the ring, padding with silence.

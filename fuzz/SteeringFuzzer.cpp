@@ -8,9 +8,9 @@
 #include "FuzzCounters.h"
 #include "FuzzPlatform.h"
 #include "PlatformObserver.h"
+#include "ZVAudioOutput.h"
 #include "latency/SteeringClock.h"
 #include "latency/VariableRateResampler.h"
-#include "ZVAudioOutput.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -125,6 +125,18 @@ private:
         if (latency.targetMilliseconds == 0) {
             FUZZ_CHECK(latency.targetSamples == 0 && latency.correctionPpm == 0.0);
         }
+        // The ring's limits agree with themselves and with the depth steered to.
+        ZVAudioOutputLatencyLimits limits{};
+        FUZZ_CHECK(GetAudioOutputLatencyLimits(&limits, sizeof limits));
+        FUZZ_CHECK(limits.recordSize == sizeof limits);
+        FUZZ_CHECK(limits.limitedByRing == (limits.neededSamples > limits.limitSamples ? 1u : 0u));
+        FUZZ_CHECK(limits.limitSamples <= limits.ringSamples);
+        // A need is reported exactly while a steering runs, which always has one.
+        FUZZ_CHECK(limits.ringSamples == (limits.neededSamples > 0 ? stats.ringCapacity : 0));
+        FUZZ_CHECK(limits.neededSamples > 0 ||
+                   (limits.limitSamples == 0 && limits.fittingRingSeconds == 0));
+        FUZZ_CHECK(limits.fittingRingSamples >= limits.neededSamples);
+        FUZZ_CHECK(limits.limitedByRing == 0 || limits.fittingRingSamples > limits.ringSamples);
     }
 
     FuzzedDataProvider& input;

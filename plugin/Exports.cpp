@@ -3,6 +3,8 @@
 #include "AudioOutput.h"
 #include "PlatformLog.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -134,6 +136,21 @@ bool GetAudioOutputLatencyStats(ZVAudioOutputLatencyStats* stats) {
             return false;
         }
         *stats = instance.pointer->GetLatencyStats();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool GetAudioOutputLatencyLimits(ZVAudioOutputLatencyLimits* limits, uint32_t recordSize) {
+    try {
+        std::lock_guard<std::mutex> lock(apiMutex);
+        if (!instance.pointer || limits == nullptr || recordSize < sizeof limits->recordSize) {
+            return false;
+        }
+        const ZVAudioOutputLatencyLimits ours = instance.pointer->GetLatencyLimits();
+        // A caller's record may be older (shorter) or newer (longer) than ours.
+        std::memcpy(limits, &ours, std::min<size_t>(recordSize, sizeof ours));
         return true;
     } catch (...) {
         return false;

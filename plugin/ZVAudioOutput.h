@@ -1,7 +1,7 @@
 // The plug-in's boundary toward the host engine: six exported functions, the
-// statistics export and latency control, all with C linkage and undecorated
-// names. Boolean results are one byte wide (1 = true). This header stands on
-// its own: it is the one a host needs.
+// statistics export and latency control with its records, all with C linkage
+// and undecorated names. Boolean results are one byte wide (1 = true). This
+// header stands on its own: it is the one a host needs.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +37,28 @@ struct ZVAudioOutputLatencyStats {
     uint64_t samplesInserted;    // silence queued when a stream started or ran dry
 };
 static_assert(sizeof(ZVAudioOutputLatencyStats) == 64, "the latency record is 64 bytes");
+
+// What limits latency control now, and the ring that would lift the limit. Every
+// field is 8 bytes and the record has no padding (72 bytes today). Later versions
+// may add fields at its end, never change these: a caller passes the size of its
+// own record, and recordSize says how large the library's is. All but recordSize
+// are 0 while control is off or no stream is open.
+struct ZVAudioOutputLatencyLimits {
+    uint64_t recordSize;       // bytes of the record as this library knows it
+    uint64_t limitedByRing;    // 1 when the cadence needs more than the ring allows
+    uint64_t neededSamples;    // depth the current cadence needs, margin included,
+                               // whatever the ring holds (whole frames)
+    uint64_t limitSamples;     // largest depth the ring allows, with the cadence's
+                               // writes and a platform buffer to spare (whole frames)
+    double neededMilliseconds; // the same two in milliseconds
+    double limitMilliseconds;
+    uint64_t ringSamples;        // capacity of the current ring
+    uint64_t fittingRingSamples; // smallest ring that holds what the cadence needs
+                                 // with the same room to spare
+    uint64_t fittingRingSeconds; // the same in whole seconds, as CreateOutputBuffer's
+                                 // bufferSeconds takes them
+};
+static_assert(sizeof(ZVAudioOutputLatencyLimits) == 72, "the limits record is 72 bytes");
 
 #if defined(_WIN32)
 #  define ZV_PLUGIN_API __declspec(dllexport)
@@ -79,6 +101,14 @@ ZV_PLUGIN_API bool SetAudioOutputLatencyTarget(uint32_t milliseconds);
 // Latency control's record; false (and nothing written) when no instance
 // exists or stats is null.
 ZV_PLUGIN_API bool GetAudioOutputLatencyStats(ZVAudioOutputLatencyStats* stats);
+
+// Optional for the host, and newer than the other exports. Writes the first
+// min(recordSize, sizeof(ZVAudioOutputLatencyLimits)) bytes of latency control's
+// limits into *limits and nothing beyond them, so a caller built against a
+// smaller or a larger record keeps working; false (and nothing written) when no
+// instance exists, limits is null or recordSize cannot hold recordSize itself.
+ZV_PLUGIN_API bool GetAudioOutputLatencyLimits(ZVAudioOutputLatencyLimits* limits,
+                                               uint32_t recordSize);
 
 // The engine's load and unload hooks; neither does anything.
 ZV_PLUGIN_API void UnityPluginLoad(void* unityInterfaces);

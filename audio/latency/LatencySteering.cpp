@@ -105,7 +105,7 @@ void LatencySteering::RemoveFrames(float* block, uint32_t frames, uint32_t remov
                  (frames - tailStart) * channels * sizeof(float));
 }
 
-void LatencySteering::UpdateTargetLocked(double seconds) {
+double LatencySteering::Limit() const {
     // Room beside the target for what the cadence writes on top of it (at least a host
     // block) and for a platform buffer, so that a write never overwrites what is still to
     // be played, whatever the phase of the requests.
@@ -113,19 +113,34 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     const double buffer =
         bufferSamples > 0 ? static_cast<double>(bufferSamples) : static_cast<double>(largestRoom);
     const double reserve = std::max(above, static_cast<double>(largestRoom)) + buffer;
-    const double limit = std::max(0.0, static_cast<double>(ringCapacity) - reserve);
+    return std::max(0.0, static_cast<double>(ringCapacity) - reserve);
+}
 
+double LatencySteering::NeedOrStandIn() const {
+    // Before the platform has taken a buffer, a host block stands in for one.
+    return neededSamples > 0.0
+               ? neededSamples
+               : (bufferSamples > 0 ? bufferSamples : static_cast<double>(largestRoom));
+}
+
+uint32_t LatencySteering::NeededSamples() const {
+    const double needed = std::ceil((NeedOrStandIn() + Samples(kMarginSeconds)) / channels);
+    return static_cast<uint32_t>(std::min<double>(needed, UINT32_MAX / channels)) * channels;
+}
+
+uint32_t LatencySteering::LimitSamples() const {
+    return static_cast<uint32_t>(Limit()) / channels * channels;
+}
+
+void LatencySteering::UpdateTargetLocked(double seconds) {
+    const double limit = Limit();
     if (requestedSamples <= glidingSamples) {
         glidingSamples = requestedSamples; // reached by cuts or by the loop
     } else {
         glidingSamples =
             std::min<double>(requestedSamples, glidingSamples + Samples(kGlidePerSecond * seconds));
     }
-    // Before the platform has taken a buffer, a host block stands in for one.
-    const double needed =
-        neededSamples > 0.0
-            ? neededSamples
-            : (bufferSamples > 0 ? bufferSamples : static_cast<double>(largestRoom));
+    const double needed = NeedOrStandIn();
     // Once settled, a need that grows within the margin (a block a little later than
     // any before) is crept up to, slowly enough that the loop follows without a step in
     // its rate; the margin covers the queue meanwhile. One that outgrows the margin, or

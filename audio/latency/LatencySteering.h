@@ -1,9 +1,9 @@
 #pragma once
 
+#include "SampleRingBuffer.h"
 #include "latency/CadenceClock.h"
 #include "latency/DepthWindow.h"
 #include "latency/LatencyController.h"
-#include "SampleRingBuffer.h"
 #include "latency/VariableRateResampler.h"
 
 #include <atomic>
@@ -139,6 +139,12 @@ public:
     uint32_t TargetSamples() const { return targetSamples; }
     double DepthSamples() const { return smoothedDepth; }
     double CorrectionPpm() const { return correctionPpm.load(std::memory_order_relaxed); }
+    // Under streamMutex, whole frames. What the current cadence needs, its margin
+    // included, whatever the ring holds; and the largest target the ring allows with the
+    // cadence's writes and a platform buffer to spare. The ring limits control when the
+    // first exceeds the second.
+    uint32_t NeededSamples() const;
+    uint32_t LimitSamples() const;
 
 private:
     void RemoveFrames(float* block, uint32_t frames, uint32_t removedFrames) const;
@@ -147,6 +153,10 @@ private:
     double WindowSeconds(double hostSeconds) const;
     // Under streamMutex: moves the effective target on by `seconds` of audio.
     void UpdateTargetLocked(double seconds);
+    // Under streamMutex: the learnt need, or what stands in for it before one is learnt.
+    double NeedOrStandIn() const;
+    // Under streamMutex: the largest depth the ring allows, in samples.
+    double Limit() const;
     double Seconds(double samples) const { return samples / channels / sampleRate; }
     double Samples(double seconds) const { return seconds * sampleRate * channels; }
 

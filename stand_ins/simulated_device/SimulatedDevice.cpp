@@ -199,6 +199,12 @@ void SimulatedDevice::SetClockDriftPpm(double ppm) {
     }
 }
 
+void SimulatedDevice::RequestStall(double seconds) {
+    if (std::isfinite(seconds) && seconds >= 0.0 && seconds <= kMaximumStallSeconds) {
+        pendingStall.store(seconds, std::memory_order_relaxed);
+    }
+}
+
 void SimulatedDevice::SetBuffersInFlight(uint32_t count) {
     if (count >= 1 && count <= kMaximumBuffersInFlight) {
         buffersInFlight.store(count, std::memory_order_relaxed);

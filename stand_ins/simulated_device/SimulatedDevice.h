@@ -32,6 +32,7 @@ public:
     static constexpr uint32_t kMaximumBuffersInFlight = 16;
 
     static constexpr double kMaximumDriftPpm = 500000.0;
+    static constexpr double kMaximumStallSeconds = 60.0;
 
     // Reads ZV_SIM_WAV, ZV_SIM_SPEED, ZV_SIM_DRIFT_PPM and ZV_SIM_BUFFERS.
     SimulatedDevice();
@@ -60,6 +61,10 @@ public:
     double ClockDriftPpm() const { return driftPpm.load(std::memory_order_relaxed); }
     void SetClockDriftPpm(double ppm);
     void SetBuffersInFlight(uint32_t count);
+    // A stall for the next stream clock to take (seconds of device time); TakeStall
+    // hands it to one caller and leaves 0.
+    void RequestStall(double seconds);
+    double TakeStall() { return pendingStall.exchange(0.0, std::memory_order_relaxed); }
     void SetPlaybackTap(ZVSimPlaybackTap tap, void* context);
 
     // Counts, taps and records one released buffer. Called by streams on the
@@ -77,6 +82,7 @@ private:
 
     std::atomic<double> speedFactor{1.0};
     std::atomic<double> driftPpm{0.0};
+    std::atomic<double> pendingStall{0.0};
     std::atomic<uint32_t> buffersInFlight{kDefaultBuffersInFlight};
     std::atomic<ZVSoundHandle> nextHandle{1};
 

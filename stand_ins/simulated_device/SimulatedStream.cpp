@@ -171,6 +171,16 @@ void SimulatedStream::Run() {
 
     std::unique_lock<std::mutex> lock(stateMutex);
     while (!stopRequested) {
+        // A stalled device thread asks for nothing; the catch-up below accounts for the
+        // periods that pass meanwhile.
+        if (const double stall = device.TakeStall(); stall > 0.0) {
+            const auto wake =
+                Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(stall / device.SpeedFactor()));
+            if (stopSignal.wait_until(lock, wake, [this] { return stopRequested; })) {
+                break;
+            }
+        }
         lock.unlock();
         DeviceCounters::Increment(device.Counters().requestsIssued);
         callback(handle, context);

@@ -63,6 +63,12 @@ ZV_SDK_API void ZVSimSetSpeedFactor(double factor);
 // values outside -500000 to +500000 are ignored.
 ZV_SDK_API void ZVSimSetClockDriftPpm(double ppm);
 
+// Stalls the clock thread of the next running stream for `seconds` of device
+// time (scaled by the speed factor) before its next request: no requests
+// meanwhile, and the periods that pass play what was queued or starve, as when
+// a real device's thread is held up. Values outside 0 to 60 are ignored.
+ZV_SDK_API void ZVSimStallDevice(double seconds);
+
 // Buffers in flight per stream, for streams created afterwards (1 to 16).
 ZV_SDK_API void ZVSimSetBuffersInFlight(uint32_t count);
 

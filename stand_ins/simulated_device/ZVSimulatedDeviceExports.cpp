@@ -93,6 +93,10 @@ void ZVSimSetClockDriftPpm(double ppm) {
     device.SetClockDriftPpm(ppm);
 }
 
+void ZVSimStallDevice(double seconds) {
+    device.RequestStall(seconds);
+}
+
 void ZVSimSetBuffersInFlight(uint32_t count) {
     device.SetBuffersInFlight(count);
 }

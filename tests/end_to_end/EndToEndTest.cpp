@@ -1,13 +1,17 @@
 // A numbered signal pushed through the real plug-in library, loaded by path,
 // into the simulated device with its clock running faster than real time.
 // Whatever the timing, the device must play the signal bit-exactly and in
-// order, and every sample that did not reach it must be counted.
+// order, and every sample that did not reach it must be counted. With latency
+// control on, the signal reaches the device resampled: still in order, with
+// nothing repeated, and every cut, insertion and drop counted.
 #include "LoadedPluginFixture.h"
 #include "NumberedSignal.h"
 #include "PlaybackCapture.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <thread>
@@ -31,10 +35,18 @@ struct PlaybackAccount {
     uint64_t silence = 0;       // zeros: padding
     uint64_t skipped = 0;       // pushed samples jumped over before the last one played
     uint64_t next = 0;          // index after the last one played
+    uint64_t repeats = 0;       // samples whose index did not advance
     std::string problem;        // first sample out of order, repeated or never pushed
 };
 
-PlaybackAccount Account(const std::vector<int16_t>& played, uint64_t pushed) {
+// Resampled, the numbered signal (a ramp of one code per sample while it does not
+// wrap) plays as values between neighbouring codes: truncated, a code may come
+// twice or a step be skipped as the rate is stretched or squeezed, and a value
+// next to zero may read as zero. Audio played again, even one stereo frame,
+// steps back.
+constexpr uint64_t kResampledSlack = 1;
+
+PlaybackAccount Account(const std::vector<int16_t>& played, uint64_t pushed, uint64_t slack = 0) {
     PlaybackAccount account;
     for (std::size_t position = 0; position < played.size(); ++position) {
         const int16_t value = played[position];
@@ -43,7 +55,10 @@ PlaybackAccount Account(const std::vector<int16_t>& played, uint64_t pushed) {
             continue;
         }
         const uint64_t index = NumberedSignal::Code(value);
-        if (account.problem.empty() && (index < account.next || index >= pushed)) {
+        if (index < account.next) {
+            ++account.repeats;
+        }
+        if (account.problem.empty() && (index + slack < account.next || index >= pushed)) {
             account.problem = "played sample " + std::to_string(position) + " carries index " +
                               std::to_string(index) + ", expected one from " +
                               std::to_string(account.next) + " to " + std::to_string(pushed - 1);
@@ -59,9 +74,11 @@ PlaybackAccount Account(const std::vector<int16_t>& played, uint64_t pushed) {
 
 class EndToEndTest : public LoadedPluginFixture {
 protected:
-    void Open(const StreamShape& streamShape) {
+    void Open(const StreamShape& streamShape, uint32_t latencyTargetMs = 0) {
         shape = streamShape;
         ASSERT_TRUE(Api().createAudioOutput());
+        ASSERT_TRUE(Api().setAudioOutputLatencyTarget(latencyTargetMs));
+        latencyControl = latencyTargetMs != 0;
         ASSERT_TRUE(Api().createOutputBuffer(shape.deviceFrames, shape.channels, shape.sampleRate,
                                              0, 0, 0.0f, shape.bufferSeconds));
         ASSERT_EQ(Stats().ringCapacity, shape.RingCapacity());
@@ -86,16 +103,21 @@ protected:
         const ZVAudioOutputStats stats = Stats();
         const std::vector<int16_t> played = capture.Samples();
         const ZVSimDeviceStats device = DeviceStats();
-        const PlaybackAccount account = Account(played, pushed);
+        const PlaybackAccount account =
+            Account(played, pushed, latencyControl ? kResampledSlack : 0);
 
         EXPECT_TRUE(account.problem.empty()) << account.problem;
-        EXPECT_EQ(stats.samplesQueued, pushed);
         EXPECT_EQ(stats.samplesWithoutStream, 0u);
-        EXPECT_EQ(account.signalSamples, stats.samplesDelivered);
-        EXPECT_EQ(account.silence, stats.silenceSamples);
-        EXPECT_EQ(account.skipped, stats.samplesDropped);
-        // Overwriting takes the oldest samples, so what still waits is the newest.
-        EXPECT_EQ(pushed - account.next, stats.queuedSamples);
+        if (latencyControl) {
+            ExpectResampledPlaybackAccountedFor(stats, account);
+        } else {
+            EXPECT_EQ(stats.samplesQueued, pushed);
+            EXPECT_EQ(account.signalSamples, stats.samplesDelivered);
+            EXPECT_EQ(account.silence, stats.silenceSamples);
+            EXPECT_EQ(account.skipped, stats.samplesDropped);
+            // Overwriting takes the oldest samples, so what still waits is the newest.
+            EXPECT_EQ(pushed - account.next, stats.queuedSamples);
+        }
 
         EXPECT_EQ(device.samplesPlayed, played.size());
         EXPECT_EQ(device.silentSamples, account.silence);
@@ -105,14 +127,72 @@ protected:
         return stats;
     }
 
+    // With latency control on, after a drain: the ring was handed what control
+    // says, the zeros played are padding, inserted silence or a value next to zero
+    // truncated, the signal played to its end less what the resampler holds, and
+    // the codes played again or skipped add up to what the rate stretched and
+    // what was cut or dropped: a sample lost or played twice unaccounted shows.
+    void ExpectResampledPlaybackAccountedFor(const ZVAudioOutputStats& stats,
+                                             const PlaybackAccount& account) {
+        ZVAudioOutputLatencyStats latency{};
+        ASSERT_TRUE(Api().getAudioOutputLatencyStats(&latency));
+        EXPECT_EQ(latency.hostSamples, pushed);
+        EXPECT_EQ(latency.ringSamples, stats.samplesQueued);
+        EXPECT_EQ(stats.queuedSamples, 0u);
+        EXPECT_GE(account.silence, stats.silenceSamples);
+        EXPECT_LE(account.silence, stats.silenceSamples + latency.samplesInserted + kZeroCrossings);
+        EXPECT_LE(account.signalSamples, stats.samplesDelivered);
+        EXPECT_GE(account.next + kHeldBackSamples, pushed);
+        const auto made = static_cast<int64_t>(latency.ringSamples + latency.samplesRemoved -
+                                               latency.samplesInserted);
+        // Inserted silence may be overwritten too; what of it played is the zeros
+        // beyond the padding (and a truncated value or two).
+        const uint64_t insertedPlayed = account.silence - stats.silenceSamples;
+        const auto lost =
+            static_cast<int64_t>(latency.samplesRemoved + stats.samplesDropped) -
+            (static_cast<int64_t>(latency.samplesInserted) - static_cast<int64_t>(insertedPlayed));
+        // Samples the rate added to the codes it took in.
+        const int64_t stretched = made - static_cast<int64_t>(account.next);
+        // Samples played beyond the codes passed, cuts and drops given back.
+        const int64_t seen =
+            static_cast<int64_t>(account.repeats) - static_cast<int64_t>(account.skipped) + lost;
+        // A cut or a drop skips its samples in the host's rate, not the ring's.
+        EXPECT_LE(std::abs(seen - stretched),
+                  static_cast<int64_t>(kZeroCrossings) + 2 + lost / 1000)
+            << "repeated " << account.repeats << ", skipped " << account.skipped;
+        std::printf("resampled: %llu played, %llu zeros, %llu skipped, %llu repeated; "
+                    "%llu cut, %llu dropped, %llu inserted, %llu padded\n",
+                    static_cast<unsigned long long>(account.signalSamples),
+                    static_cast<unsigned long long>(account.silence),
+                    static_cast<unsigned long long>(account.skipped),
+                    static_cast<unsigned long long>(account.repeats),
+                    static_cast<unsigned long long>(latency.samplesRemoved),
+                    static_cast<unsigned long long>(stats.samplesDropped),
+                    static_cast<unsigned long long>(latency.samplesInserted),
+                    static_cast<unsigned long long>(stats.silenceSamples));
+    }
+
+    // Values next to the signal's one zero crossing, per channel, that may truncate to 0.
+    static constexpr uint64_t kZeroCrossings = 4;
+    // The resampler's filter delay, frames it holds until control is switched off.
+    static constexpr uint64_t kHeldBackSamples = 2 * 28;
+
     PlaybackCapture capture;
     StreamShape shape{};
     uint64_t pushed = 0;
+    bool latencyControl = false;
 };
 
-TEST_F(EndToEndTest, HostPacedLikeTheDeviceIsPlayedBitExactAndInOrder) {
+// The same runs with latency control off and on at the target the Unity package sets.
+class SteeredEndToEndTest : public EndToEndTest, public ::testing::WithParamInterface<uint32_t> {};
+
+std::string TargetName(const ::testing::TestParamInfo<uint32_t>& info) {
+    return info.param == 0 ? "ControlOff" : "ControlOn" + std::to_string(info.param) + "ms";
+}
+
+TEST_P(SteeredEndToEndTest, HostPacedLikeTheDeviceIsPlayedInOrderAndBitExactWithoutControl) {
     // The ring holds more than the whole signal, so nothing can be overwritten.
-    Open({2, 48000, 1024, 2});
+    Open({2, 48000, 1024, 2}, GetParam());
     const uint64_t total = NumberedSignal::kPeriod - 1; // whole stereo frames
     ASSERT_GE(shape.RingCapacity(), total);
 
@@ -128,8 +208,10 @@ TEST_F(EndToEndTest, HostPacedLikeTheDeviceIsPlayedBitExactAndInOrder) {
     Drain();
 
     const ZVAudioOutputStats stats = ExpectEverySampleAccountedFor();
-    EXPECT_EQ(stats.samplesDelivered, total);
     EXPECT_EQ(stats.samplesDropped, 0u);
+    if (!latencyControl) {
+        EXPECT_EQ(stats.samplesDelivered, total);
+    }
 }
 
 TEST_F(EndToEndTest, HostOutrunningAStalledDeviceOverwritesTheOldestSamples) {
@@ -156,16 +238,17 @@ TEST_F(EndToEndTest, HostOutrunningAStalledDeviceOverwritesTheOldestSamples) {
     EXPECT_EQ(NumberedSignal::Code(*first), pushed - shape.RingCapacity());
 }
 
-TEST_F(EndToEndTest, HostBurstingFasterThanTheDeviceLosesNothingUncounted) {
+TEST_P(SteeredEndToEndTest, HostBurstingFasterThanTheDeviceLosesNothingUncounted) {
     // The whole signal in back-to-back blocks into a ring of an eighth of it,
     // while the device keeps pulling: overwrites and fills interleave.
-    Open({1, 8000, 256, 1});
+    Open({1, 8000, 256, 1}, GetParam());
     while (pushed < NumberedSignal::kPeriod) {
         Push(std::min<uint64_t>(1024, NumberedSignal::kPeriod - pushed));
     }
     Drain();
     const ZVAudioOutputStats stats = ExpectEverySampleAccountedFor();
-    EXPECT_EQ(stats.samplesDelivered + stats.samplesDropped, pushed);
+    EXPECT_EQ(stats.samplesDelivered + stats.samplesDropped, stats.samplesQueued);
+    EXPECT_GT(stats.samplesDropped, 0u);
 }
 
 TEST_F(EndToEndTest, HostSlowerThanTheDeviceIsPaddedWithSilence) {
@@ -189,5 +272,8 @@ TEST_F(EndToEndTest, HostSlowerThanTheDeviceIsPaddedWithSilence) {
     EXPECT_EQ(stats.silenceSamples, kBlocks * (shape.BufferSamples() - kBlockSamples));
     EXPECT_GE(stats.requestsDeferred, kBlocks);
 }
+
+INSTANTIATE_TEST_SUITE_P(LatencyTargets, SteeredEndToEndTest, ::testing::Values(0u, 60u),
+                         TargetName);
 
 } // namespace

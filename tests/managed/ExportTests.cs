@@ -21,6 +21,11 @@ namespace ZVAudio.Output.Tests
         [return: MarshalAs(UnmanagedType.U1)]
         private static extern bool GetAudioOutputLatencyStatsRaw(IntPtr stats);
 
+        [DllImport(ZVAudioOutputNative.LibraryName, EntryPoint = "GetAudioOutputLatencyLimits",
+                   CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+        [return: MarshalAs(UnmanagedType.U1)]
+        private static extern bool GetAudioOutputLatencyLimitsRaw(IntPtr limits, uint recordSize);
+
         // The engine's hooks: the engine calls them, never a script, so the package
         // does not declare them.
         [DllImport(ZVAudioOutputNative.LibraryName, CallingConvention = CallingConvention.Cdecl,
@@ -167,6 +172,48 @@ namespace ZVAudio.Output.Tests
             Check.True(ZVAudioOutputNative.CreateAudioOutput(), "create again");
             Check.True(ZVAudioOutputNative.GetAudioOutputLatencyStats(out latency), "record of the new instance");
             Check.Equal(0UL, latency.targetMilliseconds, "a new instance starts with control off");
+        }
+
+        // A caller built against an older (shorter) or newer (longer) record than the
+        // library's: exactly the bytes both know are written.
+        [Test]
+        public static void LatencyLimitsFillAsMuchOfTheRecordAsTheCallerHas()
+        {
+            var limits = new ZVAudioOutputLatencyLimits();
+            Check.False(ZVAudioOutputNative.Optional.GetAudioOutputLatencyLimits(ref limits,
+                                                                                 ZVAudioOutputNative.LatencyLimitsSize),
+                        "limits without an instance");
+            Check.True(ZVAudioOutputNative.CreateAudioOutput(), "create");
+            Check.True(ZVAudioOutputNative.SetAudioOutputLatencyTarget(60), "target");
+            Open(2, 48000, 1);
+            Check.True(ZVAudioOutputNative.Optional.GetAudioOutputLatencyLimits(ref limits,
+                                                                                ZVAudioOutputNative.LatencyLimitsSize),
+                       "limits");
+            Check.Equal(72UL, limits.recordSize, "the library's record size");
+            Check.Equal(96000UL, limits.ringSamples, "ring");
+            Check.True(limits.neededSamples > 0 && limits.limitSamples > limits.neededSamples,
+                       "a 1 s ring holds what a steady stream needs");
+            Check.Equal(0UL, limits.limitedByRing, "not limited");
+            Check.Equal(1UL, limits.fittingRingSeconds, "1 s fits");
+
+            IntPtr raw = Marshal.AllocHGlobal(80);
+            try
+            {
+                for (int i = 0; i < 80; ++i)
+                    Marshal.WriteByte(raw, i, 0xAB);
+                Check.True(GetAudioOutputLatencyLimitsRaw(raw, 16), "an older caller's 16 bytes");
+                Check.Equal(72L, Marshal.ReadInt64(raw, 0), "recordSize at offset 0");
+                Check.Equal(unchecked((long)0xABABABABABABABABUL), Marshal.ReadInt64(raw, 16), "bytes past 16");
+                Check.True(GetAudioOutputLatencyLimitsRaw(raw, 80), "a newer caller's 80 bytes");
+                Check.Equal(96000L, Marshal.ReadInt64(raw, 48), "ringSamples at offset 48");
+                Check.Equal(unchecked((long)0xABABABABABABABABUL), Marshal.ReadInt64(raw, 72), "bytes past 72");
+                Check.False(GetAudioOutputLatencyLimitsRaw(raw, 4), "too short for recordSize");
+                Check.False(GetAudioOutputLatencyLimitsRaw(IntPtr.Zero, 72), "null record");
+            }
+            finally
+            {
+                Marshal.FreeHGlobal(raw);
+            }
         }
 
         [Test]

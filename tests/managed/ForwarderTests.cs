@@ -302,6 +302,9 @@ namespace ZVAudio.Output.Tests
                 ZVAudioOutputLatencyStats latency;
                 Check.True(forwarder.TryGetLatencyStatistics(out latency), "latency statistics");
                 Check.Equal(40UL, latency.targetMilliseconds, "target applied at open");
+                ZVAudioOutputLatencyLimits limits;
+                Check.True(forwarder.TryGetLatencyLimits(out limits), "ring limits");
+                Check.Equal(72UL, limits.recordSize, "limits record");
                 forwarder.LatencyTargetMilliseconds = 0;
                 Check.True(forwarder.TryGetLatencyStatistics(out latency), "latency statistics again");
                 Check.Equal(0UL, latency.targetMilliseconds, "target switched off while open");
@@ -327,6 +330,42 @@ namespace ZVAudio.Output.Tests
             finally
             {
                 controller.Close();
+            }
+        }
+
+        // A library older than the limits record binds and forwards; the report then
+        // carries no limits, and nothing calls the export it lacks.
+        [Test]
+        public static void AnOlderLibraryWithoutTheLimitsExportStillForwards()
+        {
+            bool had = ZVAudioOutputNative.HasLatencyLimits;
+            var log = new RecordingLog();
+            var forwarder = new AudioForwarder(() => {
+                ZVAudioOutputNative.Bind();
+                ZVAudioOutputNative.HasLatencyLimits = ZVAudioOutputNative.Finds(
+                    () => ZVAudioOutputNative.Prelink(typeof(NativeDeclarationTests.MissingEntryPoint)));
+            });
+            var controller = new ForwarderController(log, forwarder);
+            try
+            {
+                forwarder.LatencyTargetMilliseconds = 60;
+                controller.Open(new EngineAudio(48000, SpeakerLayout.Stereo, 256));
+                Check.Equal(AudioForwarder.OpenResult.Opened, forwarder.Status, "opened");
+                var block = new float[512];
+                Fill(block, 0.5f);
+                Check.True(forwarder.Forward(block, 2, false), "forwarded");
+                ZVAudioOutputLatencyLimits limits;
+                Check.False(forwarder.TryGetLatencyLimits(out limits), "no limits from an older library");
+                controller.Update();
+                OutputReport report;
+                Check.True(controller.TryGetReport(out report), "report");
+                Check.Equal(60UL, report.LatencyTargetMilliseconds, "latency control reported");
+                Check.False(report.HasRingLimits, "no ring limits in the report");
+            }
+            finally
+            {
+                controller.Close();
+                ZVAudioOutputNative.HasLatencyLimits = had;
             }
         }
 

@@ -56,6 +56,7 @@ namespace ZVAudio.Output.Tests
         public static void EveryExportIsCdeclExactAndOneByteBool()
         {
             List<string> problems = DeclarationProblems(typeof(ZVAudioOutputNative));
+            problems.AddRange(DeclarationProblems(typeof(ZVAudioOutputNative.Optional)));
             Check.True(problems.Count == 0, string.Join("; ", problems.ToArray()));
 
             List<string> planted = DeclarationProblems(typeof(FaultyDeclarations));
@@ -63,7 +64,7 @@ namespace ZVAudio.Output.Tests
         }
 
         [Test]
-        public static void DeclaresExactlyTheSevenScriptExportsWithTheirSignatures()
+        public static void DeclaresExactlyTheEightScriptExportsWithTheirSignatures()
         {
             var expected = new Dictionary<string, Type[]>
             {
@@ -75,10 +76,15 @@ namespace ZVAudio.Output.Tests
                 { "GetAudioOutputStats", new[] { typeof(ZVAudioOutputStats).MakeByRefType() } },
                 { "SetAudioOutputLatencyTarget", new[] { typeof(uint) } },
                 { "GetAudioOutputLatencyStats", new[] { typeof(ZVAudioOutputLatencyStats).MakeByRefType() } },
+                { "GetAudioOutputLatencyLimits", new[] { typeof(ZVAudioOutputLatencyLimits).MakeByRefType(),
+                                                         typeof(uint) } },
             };
+            var optional = new HashSet<string> { "GetAudioOutputLatencyLimits" };
             int declared = 0;
-            foreach (MethodInfo method in typeof(ZVAudioOutputNative).GetMethods(
-                         BindingFlags.Static | BindingFlags.NonPublic | BindingFlags.Public))
+            var methods = new List<MethodInfo>();
+            foreach (Type type in new[] { typeof(ZVAudioOutputNative), typeof(ZVAudioOutputNative.Optional) })
+                methods.AddRange(type.GetMethods(BindingFlags.Static | BindingFlags.NonPublic | BindingFlags.Public));
+            foreach (MethodInfo method in methods)
             {
                 var import = (DllImportAttribute)Attribute.GetCustomAttribute(
                     method, typeof(DllImportAttribute));
@@ -96,6 +102,9 @@ namespace ZVAudio.Output.Tests
                     Check.Equal(parameters[i], actual[i].ParameterType,
                                 method.Name + " parameter " + i);
                 Check.Equal(typeof(bool), method.ReturnType, method.Name + " result");
+                // Bind's Prelink covers the required ones only, so that an older library binds.
+                Check.Equal(optional.Contains(method.Name), method.DeclaringType == typeof(ZVAudioOutputNative.Optional),
+                            method.Name + " is optional");
             }
             Check.Equal(expected.Count, declared, "imports declared");
         }
@@ -111,6 +120,9 @@ namespace ZVAudio.Output.Tests
                 new { Type = typeof(ZVAudioOutputLatencyStats), Size = 64, Fields = new[] {
                     "targetMilliseconds", "targetSamples", "depthMilliseconds:double", "correctionPpm:double",
                     "hostSamples", "ringSamples", "samplesRemoved", "samplesInserted" } },
+                new { Type = typeof(ZVAudioOutputLatencyLimits), Size = 72, Fields = new[] {
+                    "recordSize", "limitedByRing", "neededSamples", "limitSamples", "neededMilliseconds:double",
+                    "limitMilliseconds:double", "ringSamples", "fittingRingSamples", "fittingRingSeconds" } },
             };
             foreach (var record in records)
             {
@@ -140,10 +152,10 @@ namespace ZVAudio.Output.Tests
         {
             string folder = Environment.GetEnvironmentVariable("ZV_PACKAGE_BUILD");
             Check.True(!string.IsNullOrEmpty(folder), "ZV_PACKAGE_BUILD names the compiled package");
-            // The plug-in's seven calls, and kernel32's three for the platform DLLs' preload.
-            var builds = new[] { new { File = "ZVAudio.Output.WindowsPlayer.dll", Imports = "ZVAudioOutput:7 kernel32:3",
+            // The plug-in's eight calls, and kernel32's three for the platform DLLs' preload.
+            var builds = new[] { new { File = "ZVAudio.Output.WindowsPlayer.dll", Imports = "ZVAudioOutput:8 kernel32:3",
                                        Supported = true },
-                                 new { File = "ZVAudio.Output.WindowsIL2CPP.dll", Imports = "ZVAudioOutput:7 kernel32:3",
+                                 new { File = "ZVAudio.Output.WindowsIL2CPP.dll", Imports = "ZVAudioOutput:8 kernel32:3",
                                        Supported = true },
                                  new { File = "ZVAudio.Output.OtherPlayer.dll", Imports = "", Supported = false } };
             foreach (var build in builds)
@@ -177,6 +189,10 @@ namespace ZVAudio.Output.Tests
         public static void BindingFindsAMissingEntryPointOrLibraryAtOnce()
         {
             ZVAudioOutputNative.Bind();
+            Check.True(ZVAudioOutputNative.HasLatencyLimits, "this library has the optional export");
+            // An older library lacks it: found missing, not thrown.
+            Check.False(ZVAudioOutputNative.Finds(() => ZVAudioOutputNative.Prelink(typeof(MissingEntryPoint))),
+                        "an optional export the library lacks");
             Check.Throws<EntryPointNotFoundException>(
                 () => ZVAudioOutputNative.Prelink(typeof(MissingEntryPoint)), "missing entry point");
             Check.Throws<DllNotFoundException>(() => ZVAudioOutputNative.Prelink(typeof(MissingLibrary)),

@@ -150,6 +150,31 @@ TEST_F(SimulatedDeviceClock, ClockKeepsTimeThroughSlowCallbacks) {
     EXPECT_GT(Stats().starvedPeriods, 0u);
 }
 
+TEST_F(SimulatedDeviceClock, StalledThreadAsksForNothingWhileItsClockRunsOn) {
+    // 480 frames at 48 kHz and speed 2: one period is 5 ms, and a stall of 0.4 s of
+    // device time holds the thread for 200 ms, taken at its next period.
+    ZVSimSetSpeedFactor(2.0);
+    ZVSimResetDeviceStats();
+    FillingClient client;
+    const ZVSoundHandle handle = Create(FillingClient::OnRequest, &client);
+    client.handle = handle;
+    ASSERT_EQ(ZVAudioStartSound(handle), kResultOk);
+    ASSERT_TRUE(WaitFor([&client] { return client.requests.load() >= 5; }));
+    ZVSimStallDevice(0.4);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const uint32_t stalled = client.requests.load();
+    const uint64_t periodsBefore = Stats().clockPeriods;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(client.requests.load(), stalled) << "a stalled thread asks for nothing";
+    EXPECT_TRUE(WaitFor([&client, stalled] { return client.requests.load() > stalled + 5; }))
+        << "the requests resume after the stall";
+    EXPECT_EQ(CallWithin([handle] { return ZVAudioStopSound(handle); }), kResultOk);
+    // The periods of the stall are counted once it ends: three queued buffers
+    // played, the rest starved.
+    EXPECT_GE(Stats().clockPeriods, periodsBefore + 30);
+    EXPECT_GE(Stats().starvedPeriods, 30u);
+}
+
 TEST_F(SimulatedDeviceClock, DriftScalesTheDeviceClock) {
     ZVSimSetSpeedFactor(2.0);
     for (const double ppm : {-400000.0, 400000.0}) {

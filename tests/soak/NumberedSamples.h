@@ -3,6 +3,7 @@
 // the soak run and the plug-in fuzzer.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -43,6 +44,36 @@ public:
     }
 
     float FloatOf(uint64_t sequence) const { return floats[Slot(ValueOf(sequence))]; }
+
+    // A triangle instead, for a signal that is resampled on its way: one step per
+    // sample up from -32767 to 32767 and back down, every value twice a period. The
+    // ramp's jump at each wrap would come out of a resampler as values that belong
+    // nowhere; the triangle's neighbours stay neighbours.
+    static constexpr uint64_t kTriangleHalf = 65534;
+    static constexpr uint64_t kTrianglePeriod = 2 * kTriangleHalf;
+
+    static int16_t TriangleValueOf(uint64_t sequence) {
+        const uint64_t phase = sequence % kTrianglePeriod;
+        const auto step =
+            static_cast<int32_t>(phase < kTriangleHalf ? phase : kTrianglePeriod - 1 - phase);
+        return static_cast<int16_t>(step < 32767 ? step - 32767 : step - 32766);
+    }
+
+    float TriangleFloatOf(uint64_t sequence) const {
+        return floats[Slot(TriangleValueOf(sequence))];
+    }
+
+    // The smallest sequence number >= lowest whose triangle value is `value` (non-zero;
+    // -32768, which a resampler's overshoot may saturate to, reads as -32767).
+    static uint64_t TriangleSequenceAtOrAfter(int16_t value, uint64_t lowest) {
+        const int32_t clamped = std::max<int32_t>(value, -32767);
+        const auto rising = static_cast<uint64_t>(clamped < 0 ? clamped + 32767 : clamped + 32766);
+        const uint64_t falling = kTrianglePeriod - 1 - rising;
+        const auto atOrAfter = [lowest](uint64_t phase) {
+            return lowest + (phase + kTrianglePeriod - lowest % kTrianglePeriod) % kTrianglePeriod;
+        };
+        return std::min(atOrAfter(rising), atOrAfter(falling));
+    }
 
     // The smallest sequence number >= lowest that carries value (non-zero).
     static uint64_t SequenceAtOrAfter(int16_t value, uint64_t lowest) {

@@ -3,7 +3,9 @@
 // speed, and a third thread re-creates streams, re-creates the instance and makes the
 // device fail on purpose. Every sample the device plays must be one that was pushed,
 // in order and never twice; every sample that never played must be accounted for by
-// the statistics of the instance it was pushed to.
+// the statistics of the instance it was pushed to. The run is made with latency
+// control off and on at the Unity package's default target; with it on, what plays is
+// resampled, cut and padded by control, and is checked for that (see OnPlayed).
 //
 // ZV_SOAK_SECONDS sets the length (default 20), ZV_SOAK_SEED the random seed.
 #include "AllocationCounter.h"
@@ -23,6 +25,7 @@
 #include <future>
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -41,6 +44,10 @@ constexpr double kSpeeds[] = {2.0, 10.0, 25.0, 60.0, 100.0};
 constexpr uint64_t kLargestRing = 2 * 22050;
 static_assert(kLargestRing + kLargestBlock < NumberedSamples::kPeriod,
               "played samples must be identifiable");
+// Interpolated and truncated, a value can repeat its neighbour's, or step back by one
+// where the filter rings at a kink of the signal (a block's partial frame left out,
+// the triangle's ends). Audio played again, from three samples on, steps back further.
+constexpr uint64_t kSteeredSlack = 1;
 
 double EnvNumber(const char* name, double fallback) {
     const char* text = std::getenv(name);
@@ -62,7 +69,9 @@ bool Balanced(const ZVAudioOutputStats& s) {
 
 class Soak {
 public:
-    Soak(double runSeconds, uint32_t runSeed) : seconds(runSeconds), seed(runSeed) {}
+    Soak(double runSeconds, uint32_t runSeed, uint32_t latencyTarget)
+        : seconds(runSeconds), seed(runSeed), latencyTargetMs(latencyTarget),
+          steered(latencyTarget != 0) {}
 
     void Run() {
         ZVSimClearFailures();
@@ -101,6 +110,8 @@ public:
     // Results, read after Run().
     double seconds;
     uint32_t seed;
+    uint32_t latencyTargetMs;
+    bool steered;
     uint64_t pushes = 0;
     uint64_t pushed = 0;
     uint64_t played = 0;
@@ -111,6 +122,7 @@ public:
     uint64_t failures = 0;
     char firstFailure[256] = "";
     ZVAudioOutputStats totals{};
+    ZVAudioOutputLatencyStats latencyTotals{}; // the counters only
     ZVSimDeviceStats device{};
     bool steadyMeasured = false;
     uint64_t steadyAllocations = 0;
@@ -134,6 +146,10 @@ private:
                 ++silence;
                 continue;
             }
+            if (steered) {
+                OnPlayedSteeredLocked(samples[i], pushedNow);
+                continue;
+            }
             // Only the ring's contents can play: the last kLargestRing samples written,
             // and at most one block may still be on its way in.
             uint64_t lowest = havePlayed ? lastPlayed + 1 : 0;
@@ -151,6 +167,28 @@ private:
             havePlayed = true;
             ++played;
         }
+    }
+
+    // Each value read as the nearest sequence number at or after the furthest one
+    // played, less the slack, and not before the current stream's first; audio played
+    // again steps back further than that and reads as a sample a whole period ahead,
+    // never pushed. A jump forward (a cut, a drop) may first land on the other slope
+    // of the triangle: the samples after it then step back within the slack until
+    // they leave it for the true slope. Cuts make a ring's contents span more host
+    // samples than it holds, so no fixed window bounds how old a played sample is.
+    void OnPlayedSteeredLocked(int16_t value, uint64_t pushedNow) {
+        const uint64_t lowest = std::max(
+            havePlayed ? lastPlayed - std::min(lastPlayed, kSteeredSlack) : 0, streamFloor.load());
+        const uint64_t sequence = NumberedSamples::TriangleSequenceAtOrAfter(value, lowest);
+        if (sequence >= pushedNow) {
+            FailLocked("resampled sample %d played after #%" PRIu64
+                       " was never pushed, or played out of order or twice",
+                       value, lastPlayed);
+            return;
+        }
+        lastPlayed = std::max(lastPlayed, sequence);
+        havePlayed = true;
+        ++played;
     }
 
     void Fail(const char* format, ...) {
@@ -198,7 +236,8 @@ private:
                 std::lock_guard<std::mutex> lock(accountingMutex);
                 const uint64_t first = pushedCount.load();
                 for (uint32_t i = 0; i < count; ++i) {
-                    block[i] = numbers.FloatOf(first + i);
+                    block[i] =
+                        steered ? numbers.TriangleFloatOf(first + i) : numbers.FloatOf(first + i);
                 }
                 pushedCount.store(first + count);
                 bool accepted = false;
@@ -269,7 +308,7 @@ private:
             if (!CreateOutputBuffer(256, 2, 16000, 0, 0, 0.0f, 1)) {
                 Fail("no instance for the steady phase");
             }
-            ++streams;
+            StreamOpened();
         }
         warmUp.store(true);
         while (warmUp.load() && Clock::now() < deadline) {
@@ -309,7 +348,14 @@ private:
                                 0.0f, bufferSeconds)) {
             Fail("re-opening the stream found no instance");
         }
+        StreamOpened();
+    }
+
+    // Under accountingMutex, right after CreateOutputBuffer: whatever the previous
+    // stream had queued or held back went with it, so nothing pushed before now plays.
+    void StreamOpened() {
         ++streams;
+        streamFloor.store(pushedCount.load());
     }
 
     void InjectFailure(std::mt19937& random) {
@@ -338,11 +384,14 @@ private:
         if (!CreateAudioOutput()) {
             Fail("an instance already existed");
         }
+        if (steered && !SetAudioOutputLatencyTarget(latencyTargetMs)) {
+            Fail("no instance for the latency target");
+        }
         if (!CreateOutputBuffer(256, 2, 16000, 0, 0, 0.0f, 1)) {
             Fail("no instance right after creating one");
         }
         ++instances;
-        ++streams;
+        StreamOpened();
         pushedAtStart = pushedCount.load();
         std::lock_guard<std::mutex> lock(checkMutex);
         playedAtStart = played;
@@ -351,7 +400,8 @@ private:
 
     void EndInstance() {
         ZVAudioOutputStats stats{};
-        if (!GetAudioOutputStats(&stats)) {
+        ZVAudioOutputLatencyStats latency{};
+        if (!GetAudioOutputStats(&stats) || !GetAudioOutputLatencyStats(&latency)) {
             Fail("no instance to end");
             return;
         }
@@ -370,6 +420,10 @@ private:
             silenceHere = silence - silenceAtStart;
         }
         const uint64_t pushedHere = pushedCount.load() - pushedAtStart;
+        if (steered) {
+            EndSteeredInstance(stats, latency, pushedHere, playedHere, silenceHere);
+            return;
+        }
         if (pushedHere != stats.samplesQueued + stats.samplesWithoutStream) {
             Fail("pushed %" PRIu64 " samples, but queued %" PRIu64 " + without stream %" PRIu64,
                  pushedHere, stats.samplesQueued, stats.samplesWithoutStream);
@@ -395,11 +449,49 @@ private:
         totals.samplesWithoutStream += stats.samplesWithoutStream;
     }
 
+    // With latency control on, the ring is handed resampled samples, with silence
+    // inserted and audio cut: every host sample reached it or had no stream, the ring
+    // was handed what control says, every sample the ring delivered played (as a
+    // numbered one or as a zero), and no more numbered ones than it delivered.
+    void EndSteeredInstance(const ZVAudioOutputStats& stats,
+                            const ZVAudioOutputLatencyStats& latency, uint64_t pushedHere,
+                            uint64_t playedHere, uint64_t silenceHere) {
+        if (pushedHere != latency.hostSamples + stats.samplesWithoutStream) {
+            Fail("pushed %" PRIu64 " samples, but control took in %" PRIu64
+                 " + without stream %" PRIu64,
+                 pushedHere, latency.hostSamples, stats.samplesWithoutStream);
+        }
+        if (latency.ringSamples != stats.samplesQueued) {
+            Fail("control handed the ring %" PRIu64 " samples, the ring counts %" PRIu64,
+                 latency.ringSamples, stats.samplesQueued);
+        }
+        if (playedHere + silenceHere < stats.samplesDelivered + stats.silenceSamples ||
+            playedHere > stats.samplesDelivered + stats.queuedSamples) {
+            Fail("played %" PRIu64 " numbered and %" PRIu64 " zero samples, statistics say %" PRIu64
+                 " delivered (+%" PRIu64 " waiting) and %" PRIu64 " padded",
+                 playedHere, silenceHere, stats.samplesDelivered, stats.queuedSamples,
+                 stats.silenceSamples);
+        }
+        // What was waiting may have played before the release, as numbered samples or
+        // zeros; it is counted as dropped here.
+        totals.samplesQueued += stats.samplesQueued;
+        totals.samplesDropped += stats.samplesDropped + stats.queuedSamples;
+        totals.samplesDelivered += stats.samplesDelivered;
+        totals.silenceSamples += stats.silenceSamples;
+        totals.buffersFilled += stats.buffersFilled;
+        totals.requestsDeferred += stats.requestsDeferred;
+        totals.samplesWithoutStream += stats.samplesWithoutStream;
+        latencyTotals.hostSamples += latency.hostSamples;
+        latencyTotals.samplesRemoved += latency.samplesRemoved;
+        latencyTotals.samplesInserted += latency.samplesInserted;
+    }
+
     Clock::time_point deadline;
     NumberedSamples numbers;
     std::mutex accountingMutex; // a push, or an instance's last statistics and its end
     std::mutex checkMutex;      // the played-sample checker
     std::atomic<uint64_t> pushedCount{0};
+    std::atomic<uint64_t> streamFloor{0}; // first sample the current stream may play
     std::atomic<uint64_t> checks{0};
     std::atomic<bool> warmUp{false};
     uint64_t lastPlayed = 0;
@@ -411,17 +503,30 @@ private:
 
 } // namespace
 
-TEST(SoakTest, NumberedSamplesSurviveConcurrentPushesPullsRestartsAndFailures) {
+// Latency control off, and on at the target the Unity package sets.
+class SoakTest : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(SoakTest, NumberedSamplesSurviveConcurrentPushesPullsRestartsAndFailures) {
     const double seconds = EnvNumber("ZV_SOAK_SECONDS", 20.0);
     const auto seed = static_cast<uint32_t>(EnvNumber("ZV_SOAK_SEED", 20240601.0));
-    auto soak = std::make_unique<Soak>(seconds, seed);
+    auto soak = std::make_unique<Soak>(seconds, seed, GetParam());
     soak->Run();
     const Soak& s = *soak;
 
-    std::printf("soak: %.0f s, seed %u: %" PRIu64 " pushes of %" PRIu64 " samples; %" PRIu64
-                " instances, %" PRIu64 " stream openings, %" PRIu64 " injected failures\n",
-                s.seconds, s.seed, s.pushes, s.totals.samplesQueued + s.totals.samplesWithoutStream,
-                s.instances, s.streams, s.injected);
+    const uint64_t pushedTotal =
+        (s.steered ? s.latencyTotals.hostSamples : s.totals.samplesQueued) +
+        s.totals.samplesWithoutStream;
+    std::printf("soak: %.0f s, seed %u, latency target %u ms: %" PRIu64 " pushes of %" PRIu64
+                " samples; %" PRIu64 " instances, %" PRIu64 " stream openings, %" PRIu64
+                " injected failures\n",
+                s.seconds, s.seed, s.latencyTargetMs, s.pushes, pushedTotal, s.instances, s.streams,
+                s.injected);
+    if (s.steered) {
+        std::printf("soak: latency control handed the rings %" PRIu64 " samples; %" PRIu64
+                    " cut, %" PRIu64 " silence inserted\n",
+                    s.totals.samplesQueued, s.latencyTotals.samplesRemoved,
+                    s.latencyTotals.samplesInserted);
+    }
     std::printf("soak: played %" PRIu64 " numbered samples in order, %" PRIu64
                 " zero samples; dropped %" PRIu64 ", without stream %" PRIu64 "; %" PRIu64
                 " buffers, %" PRIu64 " deferred requests, %" PRIu64 " statistics checks\n",
@@ -440,7 +545,13 @@ TEST(SoakTest, NumberedSamplesSurviveConcurrentPushesPullsRestartsAndFailures) {
     }
 
     EXPECT_EQ(s.failures, 0u) << "first failure: " << s.firstFailure;
-    EXPECT_EQ(s.played, s.totals.samplesDelivered);
+    if (s.steered) {
+        // Numbered samples, and zeros that were inserted or a value next to zero.
+        EXPECT_LE(s.played, s.totals.samplesDelivered + s.totals.samplesDropped);
+        EXPECT_GT(s.latencyTotals.samplesInserted, 0u) << "control never ran";
+    } else {
+        EXPECT_EQ(s.played, s.totals.samplesDelivered);
+    }
     EXPECT_EQ(s.totals.samplesQueued, s.totals.samplesDelivered + s.totals.samplesDropped)
         << "every queued sample either played or was dropped";
     EXPECT_GT(s.played, 0u) << "the device played nothing";
@@ -451,3 +562,10 @@ TEST(SoakTest, NumberedSamplesSurviveConcurrentPushesPullsRestartsAndFailures) {
         EXPECT_EQ(s.steadyAllocations, 0u) << "the audio paths allocated in steady state";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(LatencyTargets, SoakTest, ::testing::Values(0u, 60u),
+                         [](const ::testing::TestParamInfo<uint32_t>& target) {
+                             return target.param == 0
+                                        ? std::string("ControlOff")
+                                        : "ControlOn" + std::to_string(target.param) + "ms";
+                         });

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -186,4 +187,35 @@ TEST_F(ExportsTest, ThrowingLoggerLosesTheLineNeverTheCall) {
     EXPECT_EQ(platform.Calls().back().call, FakeCall::DestroySound);
     EXPECT_EQ(platform.Logs().size(), 6u) << "a handler logged again";
     EXPECT_TRUE(CreateAudioOutput());
+}
+
+// The limits record is read by callers built against an older (shorter) or a
+// newer (longer) record: exactly the bytes both know are written, and the
+// record says how large the library's own is.
+TEST_F(ExportsTest, LatencyLimitsFillOnlyTheCallersRecord) {
+    struct Padded {
+        ZVAudioOutputLatencyLimits limits;
+        uint64_t beyond;
+    };
+    Padded record{};
+    std::memset(&record, 0xA5, sizeof record);
+    const Padded untouched = record;
+    EXPECT_FALSE(GetAudioOutputLatencyLimits(&record.limits, sizeof record.limits));
+    ASSERT_TRUE(CreateAudioOutput());
+    EXPECT_FALSE(GetAudioOutputLatencyLimits(nullptr, sizeof record.limits));
+    EXPECT_FALSE(GetAudioOutputLatencyLimits(&record.limits, 4)); // cannot hold recordSize
+    EXPECT_EQ(std::memcmp(&record, &untouched, sizeof record), 0);
+
+    // Only the size field: the shortest record a caller can pass.
+    ASSERT_TRUE(GetAudioOutputLatencyLimits(&record.limits, 8));
+    EXPECT_EQ(record.limits.recordSize, sizeof(ZVAudioOutputLatencyLimits));
+    EXPECT_EQ(std::memcmp(&record.limits.limitedByRing, &untouched.limits.limitedByRing, 8), 0);
+
+    // A newer caller's longer record: its extra field stays as it was. Control is off.
+    ASSERT_TRUE(SetAudioOutputLatencyTarget(0));
+    ASSERT_TRUE(GetAudioOutputLatencyLimits(&record.limits, sizeof record));
+    EXPECT_EQ(record.beyond, untouched.beyond);
+    EXPECT_EQ(record.limits.limitedByRing, 0u);
+    EXPECT_EQ(record.limits.neededSamples, 0u);
+    EXPECT_EQ(record.limits.fittingRingSeconds, 0u);
 }

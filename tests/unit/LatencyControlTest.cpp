@@ -346,4 +346,43 @@ TEST_F(LatencyControlTest, TargetLeavesRoomInTheRingAndRisesToWhatTheCadenceNeed
     EXPECT_EQ(output->GetLatencyStats().targetMilliseconds, 60u);
 }
 
+TEST_F(LatencyControlTest, LimitsSayWhenTheRingCannotHoldWhatTheCadenceNeeds) {
+    // Mono 8 kHz, 4096-sample platform buffers and host blocks: a 1 s ring cannot keep a
+    // block and a buffer free beside the depth the cadence needs; 2 s can, as reported.
+    struct Case {
+        uint32_t seconds;
+        bool limited;
+    };
+    for (const Case c : {Case{1, true}, Case{2, false}}) {
+        SCOPED_TRACE(c.seconds);
+        platform().Reset();
+        output = std::make_unique<zvaudio::AudioOutput>();
+        EXPECT_EQ(output->GetLatencyLimits().neededSamples, 0u) << "no stream yet";
+        output->SetLatencyTarget(40);
+        platform().SetBufferBytes(4096 * 2);
+        output->CreateOutputBuffer(4096, 1, 8000, 0, 0, 0.0f, c.seconds);
+        const std::vector<float> block(4096, 0.25f);
+        Request();
+        for (int i = 0; i < 200; ++i) {
+            virtualSeconds += 0.256;
+            Push(block);
+            virtualSeconds += 0.256;
+            Request();
+        }
+        const ZVAudioOutputLatencyLimits limits = output->GetLatencyLimits();
+        EXPECT_EQ(limits.recordSize, sizeof limits);
+        EXPECT_EQ(limits.limitedByRing, c.limited ? 1u : 0u);
+        EXPECT_GE(limits.neededSamples, 4096u + 32u) << "a buffer and the margin";
+        EXPECT_EQ(limits.ringSamples, 8000u * c.seconds);
+        EXPECT_NEAR(limits.neededMilliseconds, static_cast<double>(limits.neededSamples) / 8.0,
+                    1e-9);
+        EXPECT_NEAR(limits.limitMilliseconds, static_cast<double>(limits.limitSamples) / 8.0, 1e-9);
+        EXPECT_EQ(limits.fittingRingSeconds, 2u);
+        EXPECT_GT(limits.fittingRingSamples, 8000u);
+        EXPECT_LE(limits.fittingRingSamples, 16000u);
+        // The depth steered to stays within what the ring allows.
+        EXPECT_LE(output->GetLatencyStats().targetSamples, limits.limitSamples);
+    }
+}
+
 } // namespace

@@ -30,12 +30,37 @@ bool ParseCount(const std::string& text, uint32_t low, uint32_t high, uint32_t& 
     return true;
 }
 
-// "AT_S:MS", as in 30:60 for a target of 60 ms from 30 s of the programme on.
-bool ParseTargetChange(const std::string& text, TargetChange& change) {
+// "AT_S:VALUE", as in 30:60 for a target of 60 ms from 30 s of the programme on.
+// A whole VALUE when `whole` is set.
+bool ParseTimed(const std::string& text, double low, double high, bool whole, CadenceEvent& event) {
     const size_t colon = text.find(':');
-    return colon != std::string::npos &&
-           ParseNumber(text.substr(0, colon), 0.0, 3600.0, change.atSeconds) &&
-           ParseCount(text.substr(colon + 1), 0, 10000, change.milliseconds);
+    if (colon == std::string::npos ||
+        !ParseNumber(text.substr(0, colon), 0.0, 3600.0, event.atSeconds)) {
+        return false;
+    }
+    const std::string value = text.substr(colon + 1);
+    if (!whole) {
+        return ParseNumber(value, low, high, event.value);
+    }
+    uint32_t count = 0;
+    const bool valid =
+        ParseCount(value, static_cast<uint32_t>(low), static_cast<uint32_t>(high), count);
+    event.value = count;
+    return valid;
+}
+
+bool ParseTargetChange(const std::string& text, TargetChange& change) {
+    CadenceEvent event;
+    const bool valid = ParseTimed(text, 0, 10000, true, event);
+    change.atSeconds = event.atSeconds;
+    change.milliseconds = static_cast<uint32_t>(event.value);
+    return valid;
+}
+
+// Stable: events given for the same time apply in the order given.
+template <typename Event> void SortByTime(std::vector<Event>& events) {
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event& a, const Event& b) { return a.atSeconds < b.atSeconds; });
 }
 
 } // namespace
@@ -87,6 +112,19 @@ bool DemoOptions::Parse(int argc, char** argv, DemoOptions& options, std::string
             TargetChange change;
             valid = ParseTargetChange(value, change);
             options.targetChanges.push_back(change);
+        } else if (argument == "--burst-from" || argument == "--jitter-from" ||
+                   argument == "--hitch" || argument == "--stall") {
+            CadenceEvent event;
+            if (argument == "--burst-from") {
+                valid = ParseTimed(value, 1, 64, true, event);
+                options.burstChanges.push_back(event);
+            } else if (argument == "--jitter-from") {
+                valid = ParseTimed(value, 0.0, 1000.0, false, event);
+                options.jitterChanges.push_back(event);
+            } else {
+                valid = ParseTimed(value, 1.0, 10000.0, false, event);
+                (argument == "--hitch" ? options.hitches : options.deviceStalls).push_back(event);
+            }
         } else if (argument == "--tone") {
             valid = ParseNumber(value, 1.0, 20000.0, options.toneHz);
         } else if (argument == "--sinad-from") {
@@ -104,10 +142,11 @@ bool DemoOptions::Parse(int argc, char** argv, DemoOptions& options, std::string
         error = "--tone plays instead of an input file; give one or the other";
         return false;
     }
-    // Stable: changes given for the same time apply in the order given.
-    std::stable_sort(
-        options.targetChanges.begin(), options.targetChanges.end(),
-        [](const TargetChange& a, const TargetChange& b) { return a.atSeconds < b.atSeconds; });
+    SortByTime(options.targetChanges);
+    SortByTime(options.burstChanges);
+    SortByTime(options.jitterChanges);
+    SortByTime(options.hitches);
+    SortByTime(options.deviceStalls);
     return true;
 }
 
@@ -138,6 +177,15 @@ std::string DemoOptions::Usage(const char* program) {
            "  --change-target AT_S:MS\n"
            "                       set the latency target to MS at AT_S seconds of the\n"
            "                       programme (repeatable)\n"
+           "  --burst-from AT_S:N  hand blocks over N at a time from AT_S seconds of the\n"
+           "                       programme on (1 to 64; repeatable)\n"
+           "  --jitter-from AT_S:J make each block up to J ms late from AT_S seconds on\n"
+           "                       (0 to 1000; repeatable)\n"
+           "  --hitch AT_S:MS      hold the engine's audio thread up for MS ms at AT_S\n"
+           "                       seconds, then hand over the blocks it owes at once\n"
+           "                       (1 to 10000; repeatable)\n"
+           "  --stall AT_S:MS      hold the device's thread up for MS ms at AT_S seconds:\n"
+           "                       no requests meanwhile (1 to 10000; repeatable)\n"
            "  --tone HZ            play a pure sine of HZ (stereo, -1 dBFS, 48000 Hz) instead\n"
            "                       of the chord, and report its SINAD as played\n"
            "  --sinad-from S       measure the tone from S seconds of the recording on\n"

@@ -1,5 +1,7 @@
 #include "EngineAudioThread.h"
 
+#include "ZVSimulatedDevice.h"
+
 #include <algorithm>
 #include <chrono>
 #include <random>
@@ -36,26 +38,55 @@ void EngineAudioThread::Run() {
     const std::size_t totalFrames = samples.size() / channels;
     const std::chrono::duration<double> blockPeriod(static_cast<double>(kBlockFrames) / sampleRate /
                                                     speed);
-    const uint64_t burst = std::max<uint32_t>(cadence.burstBlocks, 1);
+    uint64_t burst = std::max<uint32_t>(cadence.burstBlocks, 1);
+    uint64_t burstOrigin = 0; // block from which the current burst pattern counts
+    double jitterMs = cadence.jitterMs;
     // A fixed seed: the same command line plays the same lateness again.
     std::mt19937 random(20240611u);
-    std::uniform_real_distribution<double> lateness(0.0, cadence.jitterMs / 1000.0 / speed);
+    std::uniform_real_distribution<double> lateness(0.0, jitterMs / 1000.0 / speed);
     auto nextChange = cadence.targetChanges.begin();
+    auto nextBurst = cadence.burstChanges.begin();
+    auto nextJitter = cadence.jitterChanges.begin();
+    auto nextHitch = cadence.hitches.begin();
+    auto nextStall = cadence.deviceStalls.begin();
     const Clock::time_point start = Clock::now();
 
     std::size_t frame = 0;
     for (uint64_t index = 0; frame < totalFrames && !stopRequested; ++index) {
+        // Block `index` is due at this time of the programme.
+        const double programmeSeconds = static_cast<double>(frame) / sampleRate;
+        for (; nextBurst != cadence.burstChanges.end() && nextBurst->atSeconds <= programmeSeconds;
+             ++nextBurst) {
+            burst = static_cast<uint64_t>(nextBurst->value);
+            burstOrigin = index;
+        }
+        for (;
+             nextJitter != cadence.jitterChanges.end() && nextJitter->atSeconds <= programmeSeconds;
+             ++nextJitter) {
+            jitterMs = nextJitter->value;
+            lateness.param(decltype(lateness)::param_type(0.0, jitterMs / 1000.0 / speed));
+        }
+        for (; nextStall != cadence.deviceStalls.end() && nextStall->atSeconds <= programmeSeconds;
+             ++nextStall) {
+            ZVSimStallDevice(nextStall->value / 1000.0);
+        }
         // Deadlines count from the start, so neither a late wake-up nor the
         // lateness drawn for one block delays the rest. A burst is due at the
         // period of its first block.
         std::chrono::duration<double> due =
-            blockPeriod * static_cast<double>(index / burst * burst);
-        if (cadence.jitterMs > 0.0) {
+            blockPeriod * static_cast<double>(burstOrigin + (index - burstOrigin) / burst * burst);
+        if (jitterMs > 0.0) {
             due += std::chrono::duration<double>(lateness(random));
         }
         std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(due));
+        // A hitch holds the thread up; the blocks due meanwhile follow at once, their
+        // deadlines past.
+        for (; nextHitch != cadence.hitches.end() && nextHitch->atSeconds <= programmeSeconds;
+             ++nextHitch) {
+            std::this_thread::sleep_for(
+                std::chrono::duration<double>(nextHitch->value / 1000.0 / speed));
+        }
 
-        const double programmeSeconds = static_cast<double>(frame) / sampleRate;
         for (;
              nextChange != cadence.targetChanges.end() && nextChange->atSeconds <= programmeSeconds;
              ++nextChange) {

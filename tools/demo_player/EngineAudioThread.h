@@ -1,7 +1,8 @@
 // Stands in for the engine's audio thread: hands the programme to the plug-in
 // in blocks of kBlockFrames at the pace of the device clock, one per period or
-// in bursts, on time or late at random, and changes the latency target when
-// the programme reaches the times asked for.
+// in bursts, on time or late at random, and changes the latency target, the
+// cadence, or holds itself or the device up when the programme reaches the
+// times asked for.
 #pragma once
 
 #include "DemoOptions.h"
@@ -31,6 +32,11 @@ public:
         uint32_t burstBlocks = 1;                // blocks back to back, every burstBlocks periods
         double jitterMs = 0.0;                   // each block up to this late, in programme time
         std::vector<TargetChange> targetChanges; // in time order
+        // Each in time order; see DemoOptions.
+        std::vector<CadenceEvent> burstChanges;
+        std::vector<CadenceEvent> jitterChanges;
+        std::vector<CadenceEvent> hitches;
+        std::vector<CadenceEvent> deviceStalls;
     };
 
     // A target change as it was made.

@@ -31,7 +31,8 @@ bool PluginLibrary::Load(const std::string& path) {
                        Bind(library, kExportNames[5], exports.unityPluginLoad) &&
                        Bind(library, kExportNames[6], exports.unityPluginUnload) &&
                        Bind(library, kExportNames[7], exports.setAudioOutputLatencyTarget) &&
-                       Bind(library, kExportNames[8], exports.getAudioOutputLatencyStats);
+                       Bind(library, kExportNames[8], exports.getAudioOutputLatencyStats) &&
+                       Bind(library, kExportNames[9], exports.getAudioOutputLatencyLimits);
     if (!bound) {
         error = library.Error() + " in " + path;
         exports = PluginExports{};

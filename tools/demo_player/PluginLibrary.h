@@ -1,4 +1,4 @@
-// The plug-in loaded by path with its nine exports resolved by name, exactly
+// The plug-in loaded by path with its ten exports resolved by name, exactly
 // as the engine binds it. Nothing here links against the plug-in.
 #pragma once
 
@@ -21,15 +21,18 @@ struct PluginExports {
     decltype(&::UnityPluginUnload) unityPluginUnload = nullptr;
     decltype(&::SetAudioOutputLatencyTarget) setAudioOutputLatencyTarget = nullptr;
     decltype(&::GetAudioOutputLatencyStats) getAudioOutputLatencyStats = nullptr;
+    decltype(&::GetAudioOutputLatencyLimits) getAudioOutputLatencyLimits = nullptr;
 };
 
 class PluginLibrary {
 public:
     // The names the host resolves, in the order of PluginExports.
     static constexpr const char* kExportNames[] = {
-        "CreateAudioOutput", "CreateOutputBuffer",          "DestroyAudioOutput",
-        "OnUnityAudio",      "GetAudioOutputStats",         "UnityPluginLoad",
-        "UnityPluginUnload", "SetAudioOutputLatencyTarget", "GetAudioOutputLatencyStats"};
+        "CreateAudioOutput",          "CreateOutputBuffer",
+        "DestroyAudioOutput",         "OnUnityAudio",
+        "GetAudioOutputStats",        "UnityPluginLoad",
+        "UnityPluginUnload",          "SetAudioOutputLatencyTarget",
+        "GetAudioOutputLatencyStats", "GetAudioOutputLatencyLimits"};
 
     PluginLibrary() = default;
     ~PluginLibrary();

@@ -140,6 +140,25 @@ void PrintReport(const ZVAudioOutputStats& stats, const ZVSimDeviceStats& device
     line("starved periods", device.starvedPeriods, "(includes start-up and run-out)");
 }
 
+// Whether the ring held what the cadence needed at the end of the run, and the
+// ring that would have.
+void PrintLimits(const ZVAudioOutputLatencyLimits& limits, uint64_t limitedReadings,
+                 uint64_t readings) {
+    if (limits.neededSamples == 0) {
+        return; // control was off at the end
+    }
+    std::printf("  %s by the ring: needs %.0f ms, ring allows %.0f ms; a ring of %llu s %s\n",
+                limits.limitedByRing != 0 ? "limited" : "not limited", limits.neededMilliseconds,
+                limits.limitMilliseconds,
+                static_cast<unsigned long long>(limits.fittingRingSeconds),
+                limits.limitedByRing != 0 ? "would fit" : "fits");
+    if (limitedReadings > 0) {
+        std::printf("  limited by the ring in %llu of %llu readings during the run\n",
+                    static_cast<unsigned long long>(limitedReadings),
+                    static_cast<unsigned long long>(readings));
+    }
+}
+
 // Where the tone's measurement starts when --sinad-from is not given: the
 // last two minutes of a long run, else after the start has settled.
 double DefaultSinadFrom(double seconds) {
@@ -212,7 +231,19 @@ int Run(const DemoOptions& options) {
     if (options.jitterMs > 0.0) {
         std::printf(", each up to %g ms late", options.jitterMs);
     }
+    for (const CadenceEvent& change : options.burstChanges) {
+        std::printf("; from %g s %g at a time", change.atSeconds, change.value);
+    }
+    for (const CadenceEvent& change : options.jitterChanges) {
+        std::printf("; from %g s up to %g ms late", change.atSeconds, change.value);
+    }
+    for (const CadenceEvent& hitch : options.hitches) {
+        std::printf("; a %g ms hitch at %g s, then catching up", hitch.value, hitch.atSeconds);
+    }
     std::printf("\n");
+    for (const CadenceEvent& stall : options.deviceStalls) {
+        std::printf("          device thread stalls %g ms at %g s\n", stall.value, stall.atSeconds);
+    }
     const bool controlUsed =
         options.latencyTargetMs != 0 ||
         std::any_of(options.targetChanges.begin(), options.targetChanges.end(),
@@ -250,15 +281,23 @@ int Run(const DemoOptions& options) {
 
     EngineAudioThread engine(
         exports, programme.samples, programme.channels, programme.sampleRate, options.speed,
-        EngineAudioThread::Cadence{options.burstBlocks, options.jitterMs, options.targetChanges});
+        EngineAudioThread::Cadence{options.burstBlocks, options.jitterMs, options.targetChanges,
+                                   options.burstChanges, options.jitterChanges, options.hitches,
+                                   options.deviceStalls});
     ProgressBar progress(programme.Seconds());
     LatencyTimeline timeline(programme.Seconds(), 10);
     ZVAudioOutputLatencyStats latency{};
+    ZVAudioOutputLatencyLimits limits{};
+    uint64_t limitedReadings = 0; // progress readings that found control limited by the ring
+    uint64_t readings = 0;
     const auto pushedSeconds = [&engine, &programme] {
         return static_cast<double>(engine.FramesPushed()) / programme.sampleRate;
     };
     const auto sample = [&] {
         exports.getAudioOutputLatencyStats(&latency);
+        exports.getAudioOutputLatencyLimits(&limits, sizeof limits);
+        limitedReadings += limits.limitedByRing;
+        ++readings;
         const double queueMs =
             Milliseconds(static_cast<double>(engine.LastQueuedSamples()), programme);
         timeline.Sample(pushedSeconds(), queueMs, latency.depthMilliseconds, latency.correctionPpm);
@@ -279,6 +318,7 @@ int Run(const DemoOptions& options) {
     }
     engine.Join();
     progress.Finish(pushedSeconds(), sample());
+    const ZVAudioOutputLatencyLimits limitsAtEnd = limits;
 
     exports.getAudioOutputStats(&stats);
     const bool drained = !engine.Failed() && Drain(exports, programme, options.speed, stats);
@@ -297,6 +337,9 @@ int Run(const DemoOptions& options) {
                     static_cast<unsigned long long>(latency.ringSamples),
                     static_cast<unsigned long long>(latency.samplesRemoved),
                     static_cast<unsigned long long>(latency.samplesInserted));
+    }
+    if (controlUsed) {
+        PrintLimits(limitsAtEnd, limitedReadings, readings);
     }
     for (const EngineAudioThread::AppliedChange& change : engine.Changes()) {
         std::printf("  target set to %u ms at %.2f s of audio; the call took %.3f ms\n",

@@ -184,6 +184,12 @@ namespace ZVAudio.Output.Editor
                                                              report.CorrectionPpm));
                 else
                     EditorGUILayout.LabelField("Latency control", "off");
+                if (report.LatencyTargetMilliseconds > 0 && report.HasRingLimits)
+                    EditorGUILayout.LabelField("Ring",
+                                               string.Format("{0}: the cadence needs {1:F0} ms, the ring allows {2:F0} ms",
+                                                             report.LimitedByRing ? "too small" : "large enough",
+                                                             report.NeededMilliseconds,
+                                                             report.RingAllowsMilliseconds));
                 EditorGUILayout.LabelField("Requests deferred",
                                            string.Format("{0} (ring empty), {1:F1} ms silence padded",
                                                          report.RequestsDeferred, report.SilenceMilliseconds));
@@ -191,6 +197,12 @@ namespace ZVAudio.Output.Editor
                 EditorGUILayout.LabelField("Without stream", report.SamplesWithoutStream + " samples");
                 EditorGUILayout.LabelField("Buffers filled", report.BuffersFilled.ToString());
             }
+            if (report.LatencyTargetMilliseconds > 0 && report.LimitedByRing)
+                EditorGUILayout.HelpBox(string.Format("The ring cannot hold what the engine's and the device's cadence " +
+                                                          "needs, so latency control holds the deepest queue it allows. " +
+                                                          "A Buffer seconds of {0} would fit.",
+                                                      report.FittingBufferSeconds),
+                                        MessageType.Warning);
         }
     }
 }

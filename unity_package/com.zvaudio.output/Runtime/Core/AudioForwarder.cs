@@ -304,6 +304,16 @@ namespace ZVAudio.Output
             return ownsInstance && ZVAudioOutputNative.GetAudioOutputLatencyStats(out stats);
         }
 
+        // Whether the ring limits latency control; false when this forwarder owns no
+        // instance or the library is older than the record.
+        public bool TryGetLatencyLimits(out ZVAudioOutputLatencyLimits limits)
+        {
+            limits = new ZVAudioOutputLatencyLimits();
+            return ownsInstance && ZVAudioOutputNative.HasLatencyLimits &&
+                   ZVAudioOutputNative.Optional.GetAudioOutputLatencyLimits(ref limits,
+                                                                            ZVAudioOutputNative.LatencyLimitsSize);
+        }
+
         internal static OpenResult CheckPlugin(Action bind, bool is64BitProcess, out string detail)
         {
             detail = null;

@@ -113,7 +113,9 @@ namespace ZVAudio.Output
             {
                 ZVAudioOutputLatencyStats latency;
                 forwarder.TryGetLatencyStatistics(out latency);
-                report = OutputReport.From(stats, latency, forwarder.Format);
+                ZVAudioOutputLatencyLimits limits;
+                forwarder.TryGetLatencyLimits(out limits);
+                report = OutputReport.From(stats, latency, limits, forwarder.Format);
             }
         }
 

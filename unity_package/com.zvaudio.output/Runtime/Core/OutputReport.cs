@@ -15,6 +15,11 @@ namespace ZVAudio.Output
         public ulong LatencyTargetMilliseconds; // 0 = latency control off
         public double SmoothedDepthMilliseconds; // the depth latency control steers
         public double CorrectionPpm;            // its rate correction now
+        public bool HasRingLimits;              // the library reported the ring's limits (a newer one)
+        public bool LimitedByRing;              // the cadence needs more than the ring allows
+        public double NeededMilliseconds;       // what the cadence needs
+        public double RingAllowsMilliseconds;   // the deepest the ring allows
+        public ulong FittingBufferSeconds;      // buffer seconds that would hold what the cadence needs
 
         // The name RequestsDeferred had before; kept for scripts that read it.
         [System.Obsolete("Use RequestsDeferred.")]
@@ -31,7 +36,19 @@ namespace ZVAudio.Output
         public static OutputReport From(ZVAudioOutputStats stats, ZVAudioOutputLatencyStats latency,
                                         OutputFormat format)
         {
+            return From(stats, latency, new ZVAudioOutputLatencyLimits(), format);
+        }
+
+        // `limits` is all zeros when the library is older than the record.
+        public static OutputReport From(ZVAudioOutputStats stats, ZVAudioOutputLatencyStats latency,
+                                        ZVAudioOutputLatencyLimits limits, OutputFormat format)
+        {
             OutputReport report;
+            report.HasRingLimits = limits.neededSamples > 0;
+            report.LimitedByRing = limits.limitedByRing != 0;
+            report.NeededMilliseconds = limits.neededMilliseconds;
+            report.RingAllowsMilliseconds = limits.limitMilliseconds;
+            report.FittingBufferSeconds = limits.fittingRingSeconds;
             report.LatencyTargetMilliseconds = latency.targetMilliseconds;
             report.SmoothedDepthMilliseconds = latency.depthMilliseconds;
             report.CorrectionPpm = latency.correctionPpm;

@@ -59,6 +59,19 @@ namespace ZVAudio.Output
         [return: MarshalAs(UnmanagedType.U1)]
         internal static extern bool GetAudioOutputLatencyStats(out ZVAudioOutputLatencyStats stats);
 
+        // Exports newer than the others, which an older library lacks: kept apart
+        // so that Bind's Prelink does not require them, and called only when Bind
+        // found them (HasLatencyLimits).
+        internal static class Optional
+        {
+            // Fills as much of `limits` as both sides know (recordSize bytes) and
+            // leaves the rest as it was.
+            [DllImport(LibraryName, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+            [return: MarshalAs(UnmanagedType.U1)]
+            internal static extern bool GetAudioOutputLatencyLimits(ref ZVAudioOutputLatencyLimits limits,
+                                                                    uint recordSize);
+        }
+
         // Finds a missing or out-of-date library now, once, and not later on the
         // audio thread or in every frame. Throws DllNotFoundException or
         // EntryPointNotFoundException.
@@ -94,6 +107,10 @@ namespace ZVAudio.Output
             GetAudioOutputStats(out stats);
             ZVAudioOutputLatencyStats latency;
             GetAudioOutputLatencyStats(out latency);
+            HasLatencyLimits = Finds(() => {
+                ZVAudioOutputLatencyLimits limits = new ZVAudioOutputLatencyLimits();
+                Optional.GetAudioOutputLatencyLimits(ref limits, LatencyLimitsSize);
+            });
         }
 #else
         internal static readonly bool IsSupported = false;
@@ -115,6 +132,14 @@ namespace ZVAudio.Output
             throw new PlatformNotSupportedException();
         }
         internal static void Bind() { throw new PlatformNotSupportedException(); }
+
+        internal static class Optional
+        {
+            internal static bool GetAudioOutputLatencyLimits(ref ZVAudioOutputLatencyLimits limits, uint recordSize)
+            {
+                throw new PlatformNotSupportedException();
+            }
+        }
 #endif
 
         // Where the project may hold a platform DLL, by its file name: set by the
@@ -136,6 +161,29 @@ namespace ZVAudio.Output
                 if (missing == null)
                     throw;
                 throw new DllNotFoundException(e.Message + " " + missing, e);
+            }
+        }
+
+        // Whether the library has the optional exports; set by Bind, false before.
+        internal static bool HasLatencyLimits { get; set; }
+
+        internal static readonly uint LatencyLimitsSize = (uint)Marshal.SizeOf(typeof(ZVAudioOutputLatencyLimits));
+
+        // Calls an optional export where it changes nothing (without an instance
+        // it answers false): false when the library lacks it. Mono and IL2CPP both
+        // throw EntryPointNotFoundException at the first call of a missing one
+        // (libil2cpp vm/PlatformInvoke.cpp, PlatformInvoke::Resolve: "Unable to find
+        // an entry point named ...").
+        internal static bool Finds(Action call)
+        {
+            try
+            {
+                call();
+                return true;
+            }
+            catch (EntryPointNotFoundException)
+            {
+                return false;
             }
         }
 
