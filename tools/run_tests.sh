@@ -4,30 +4,51 @@
 # the optional peer libraries, the Windows build under Wine, the release
 # archives (built twice, compared byte for byte), and the bounded fuzz runs.
 # Installs what it needs first. Ends with the time each stage took, also when
-# one fails.
+# one fails: wall time, and the CPU time (user + system) of its processes,
+# which another load on the machine changes less.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stage_names=()
 stage_seconds=()
+stage_cpu_ticks=()
 current_stage=""
 current_start=0
+current_cpu_start=0
+
+# CPU time in clock ticks of every finished child of this shell so far (user
+# + system), from /proc: the kernel adds a process's time to its parent's when
+# it is reaped, so this covers whole process trees.
+clock_ticks_per_second=$(getconf CLK_TCK)
+children_cpu_ticks() {
+  local stat fields
+  stat=$(<"/proc/$$/stat")
+  read -r -a fields <<<"${stat##*) }"
+  echo $((fields[13] + fields[14]))
+}
 
 report_times() {
   local status=$?
   if [[ -n ${current_stage} ]]; then
     stage_names+=("${current_stage} (FAILED)")
     stage_seconds+=($((SECONDS - current_start)))
+    stage_cpu_ticks+=($(($(children_cpu_ticks) - current_cpu_start)))
   fi
   echo
-  echo "=== stage times ==="
-  local i total=0
+  echo "=== stage times (wall, CPU user+system) ==="
+  local i total=0 total_cpu=0
   for i in "${!stage_names[@]}"; do
-    printf '%-34s %4d:%02d\n' "${stage_names[i]}" $((stage_seconds[i] / 60)) $((stage_seconds[i] % 60))
+    print_stage_time "${stage_names[i]}" "${stage_seconds[i]}" "${stage_cpu_ticks[i]}"
     total=$((total + stage_seconds[i]))
+    total_cpu=$((total_cpu + stage_cpu_ticks[i]))
   done
-  printf '%-34s %4d:%02d\n' "total" $((total / 60)) $((total % 60))
+  print_stage_time "total" "${total}" "${total_cpu}"
   exit "${status}"
+}
+# print_stage_time <name> <wall seconds> <CPU ticks>
+print_stage_time() {
+  local cpu=$(($3 / clock_ticks_per_second))
+  printf '%-34s %4d:%02d %5d:%02d\n' "$1" $(($2 / 60)) $(($2 % 60)) $((cpu / 60)) $((cpu % 60))
 }
 trap report_times EXIT
 
@@ -35,10 +56,12 @@ trap report_times EXIT
 stage() {
   current_stage=$1
   current_start=${SECONDS}
+  current_cpu_start=$(children_cpu_ticks)
   echo "=== $1 ==="
   "${@:2}"
   stage_names+=("$1")
   stage_seconds+=($((SECONDS - current_start)))
+  stage_cpu_ticks+=($(($(children_cpu_ticks) - current_cpu_start)))
   current_stage=""
 }
 
