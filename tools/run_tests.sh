@@ -77,10 +77,12 @@ native_suite() {
 }
 
 # A developer's machine may lack the optional peers (libswresample, libavutil,
-# SDL2); the default preset must build there too. Only the benchmarks use them.
+# SDL2, zita-resampler, speexdsp, libsamplerate, soxr); the default preset must
+# build there too. Only the benchmarks use them.
 without_peers() {
   local build=build/default-without-peers
-  cmake --preset default -B "${build}" -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON
+  cmake --preset default -B "${build}" -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON \
+    -DZV_BENCHMARK_PEERS=OFF
   cmake --build "${build}" --target zv_benchmarks
 }
 

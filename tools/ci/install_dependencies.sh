@@ -8,6 +8,7 @@ packages=(
   clang libclang-rt-14-dev lld llvm
   libgtest-dev libgmock-dev libbenchmark-dev
   libswresample-dev libavutil-dev libsdl2-dev
+  libzita-resampler-dev libspeexdsp-dev libsamplerate0-dev libsoxr-dev
   mono-mcs mono-runtime
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
 )
