@@ -29,6 +29,11 @@ children_cpu_ticks() {
 
 report_times() {
   local status=$?
+  # An install still running is left to finish: stopping dpkg midway would
+  # leave the machine's packages half configured.
+  if [[ -n ${cross_install_pid:-} ]]; then
+    wait "${cross_install_pid}" 2>/dev/null || true
+  fi
   if [[ -n ${current_stage} ]]; then
     stage_names+=("${current_stage} (FAILED)")
     stage_seconds+=($((SECONDS - current_start)))
@@ -86,11 +91,31 @@ without_peers() {
   cmake --build "${build}" --target zv_benchmarks
 }
 
-stage "install dependencies" tools/ci/install_dependencies.sh
+# The cross toolchain, Clang and Wine, most of what a fresh machine downloads,
+# install in the background while the native suites build and run; nothing
+# before the Windows stage needs them.
+cross_install_log=build/install-cross.log
+cross_install_pid=""
+start_cross_install() {
+  mkdir -p build
+  tools/ci/install_dependencies.sh --cross >"${cross_install_log}" 2>&1 &
+  cross_install_pid=$!
+}
+wait_for_cross_install() {
+  local status=0
+  wait "${cross_install_pid}" || status=$?
+  cross_install_pid=""
+  cat "${cross_install_log}"
+  return "${status}"
+}
+
+stage "install dependencies (host)" tools/ci/install_dependencies.sh --host
+start_cross_install
 stage "default" native_suite default
 stage "default without peers" without_peers
 stage "asan" native_suite asan
 stage "tsan" native_suite tsan
+stage "install dependencies (cross, waited for)" wait_for_cross_install
 stage "windows (under Wine)" tools/ci/windows.sh
 stage "release archives, built twice" tools/package_release.sh --check-reproducible
 stage "fuzz" tools/ci/fuzz.sh

@@ -19,18 +19,27 @@ packages=(
 )
 tools/ci/ensure_packages.sh "${packages[@]}"
 
-cmake --preset windows
-cmake --build --preset windows
-
 prefix="${source_dir}/build/windows/wineprefix"
 session="${source_dir}/cmake/windows/wine-session.sh"
-stop_wine() { "${session}" stop "${prefix}"; }
+session_start=""
+stop_wine() {
+  if [[ -n ${session_start} ]]; then wait "${session_start}" || true; fi
+  "${session}" stop "${prefix}"
+}
 trap stop_wine EXIT
 
 # A server that stays until stopped, and the prefix booted, before CTest runs
 # anything: the first boot takes a while and must not happen inside a test.
+# It boots while the build runs (the build never runs Wine).
 echo "Starting Wine in ${prefix}"
-"${session}" start "${prefix}"
+"${session}" start "${prefix}" &
+session_start=$!
+
+cmake --preset windows
+cmake --build --preset windows
+
+wait "${session_start}"
+session_start=""
 
 # Serial: Wine's processes share one server, and test programs competing for
 # the CPU make Wine's thread start-up timing worse (see docs/windows.md).
