@@ -58,7 +58,10 @@ void RunDrift(benchmark::State& state, const DriftSubject& subject, bool swept) 
     size_t shortest = kDriftBlockFrames;
     corrector->SetRatio(ConstantDriftRatio());
     const auto samples = static_cast<int64_t>(kSamples);
-    RunBatches(state, BatchFor(kSamples), {samples, samples * 8}, [&] {
+    // One block per batch: the slowest peers take a millisecond a block, and a
+    // longer batch would lose its core to the machine's other work more often
+    // than ours does, which would count against them.
+    RunBatches(state, 1, {samples, samples * 8}, [&] {
         if (swept) {
             corrector->SetRatio(SweptDriftRatio(block++));
         }

@@ -106,10 +106,10 @@ def drift_quality(report):
 
 
 def print_drift(data, quality):
-    subjects = []
-    for name in data:
-        if name.startswith("Drift/") and name.split("/")[1] not in subjects:
-            subjects.append(name.split("/")[1])
+    order = ["Ours", "ZitaVResampler32", "Speex5", "Speex10", "SrcSincFastest", "SrcSincMedium",
+             "SoxrVrHq", "Swresample"]
+    present = {name.split("/")[1] for name in data if name.startswith("Drift/")}
+    subjects = [s for s in order if s in present] + sorted(present - set(order))
     if not subjects:
         return
     print("Drift correction, 1024-frame stereo float blocks, float out: 1 + 300 ppm (constant)"
