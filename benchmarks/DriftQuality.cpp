@@ -137,8 +137,8 @@ struct BlockFits {
 
 // Fits the output of blocks [from, to) each on its own, at the ratio the block ran
 // at. The first and last few frames of each block are left out: a library may
-// take up the new ratio a few frames early or late (none of these later than 6,
-// by a search over where the block boundaries fit best).
+// take up the new ratio a few frames early or late (a search over where the
+// block boundaries fit best put every one of these within 6 frames).
 BlockFits FitBlocks(const Passage& passage, double frequency, size_t from, size_t to) {
     const long margin = 8;
     const auto frames = static_cast<long>(passage.out.size() / kChannels);

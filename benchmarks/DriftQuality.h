@@ -19,8 +19,9 @@ struct DriftQuality {
     // SINAD of a -1 dBFS sine, the worse channel. Constant ratio: one sine fit over
     // 65536 frames. Swept: the output of each block fitted on its own (the ratio
     // is constant within it), all blocks' residuals together, and the worst block.
-    // A block fit leaves a jump of phase between blocks unseen; the jump would
-    // need a ratio the library did not run at, and none of these libraries makes one.
+    // A jump of phase at a block boundary goes unseen by the block fits. Of these
+    // libraries only speexdsp rescales its phase when the ratio changes, by new /
+    // old denominator, which its adapter keeps at 48000.
     double sinad997 = 0.0;
     double sinad18k = 0.0;
     double worstBlockSinad997 = 0.0;
