@@ -88,8 +88,7 @@ native_suite() {
 # build there too. Only the benchmarks use them.
 without_peers() {
   local build=build/default-without-peers
-  cmake --preset default -B "${build}" -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON \
-    -DZV_BENCHMARK_PEERS=OFF
+  cmake --preset default -B "${build}" -DZV_BENCHMARK_PEERS=OFF
   cmake --build "${build}" --target zv_benchmarks
 }
 
