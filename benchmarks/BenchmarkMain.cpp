@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
     zvbench::RegisterPeerBenchmarks();
     zvbench::RegisterPathBenchmarks();
     zvbench::RegisterResamplerBenchmarks();
+    zvbench::RegisterDriftBenchmarks();
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {

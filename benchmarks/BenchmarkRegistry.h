@@ -23,6 +23,7 @@ void RegisterConversionBenchmarks();
 void RegisterPeerBenchmarks(); // only peers found at build time
 void RegisterPathBenchmarks();
 void RegisterResamplerBenchmarks(); // libswresample's side only when found
+void RegisterDriftBenchmarks();     // the peers found at build time
 
 // What one call of a measured routine handles.
 struct CallSize {

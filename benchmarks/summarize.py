@@ -91,6 +91,51 @@ def print_resampler(data, sinad):
     print()
 
 
+DRIFT_QUALITY = ("sinad_997", "sinad_18000", "worst_block_sinad_997", "worst_block_sinad_18000",
+                 "gain_18000_db", "delay_frames", "ratio_error_ppm", "refused_ratios")
+
+
+def drift_quality(report):
+    """name -> {counter: value} for the Drift family's quality counters (constant per run)."""
+    found = {}
+    for entry in report["benchmarks"]:
+        name = entry["run_name"].replace("/manual_time", "")
+        if name.startswith("Drift/") and "sinad_997" in entry:
+            found.setdefault(name, {k: entry[k] for k in DRIFT_QUALITY if k in entry})
+    return found
+
+
+def print_drift(data, quality):
+    order = ["Ours", "ZitaVResampler32", "Speex5", "Speex10", "SrcSincFastest", "SrcSincMedium",
+             "SoxrVrHq", "Swresample"]
+    present = {name.split("/")[1] for name in data if name.startswith("Drift/")}
+    subjects = [s for s in order if s in present] + sorted(present - set(order))
+    if not subjects:
+        return
+    print("Drift correction, 1024-frame stereo float blocks, float out: 1 + 300 ppm (constant)"
+          " and +-1000 ppm changing every block (swept)")
+    print(f"  {'':<18}{'Msamples/s':>18}  {'SINAD dB 997 Hz':>22}  {'SINAD dB 18 kHz':>22}"
+          f"{'gain':>8}{'delay':>7}{'ratio':>8}")
+    print(f"  {'':<18}{'const':>9}{'swept':>9}  {'const':>7}{'swept':>7}{'worst':>8}"
+          f"  {'const':>7}{'swept':>7}{'worst':>8}{'18k dB':>8}{'frames':>7}{'ppm':>8}")
+    for subject in subjects:
+        constant = f"Drift/{subject}/Constant"
+        swept = f"Drift/{subject}/Swept"
+        c = quality.get(constant, {})
+        w = quality.get(swept, {})
+        rates = "".join(f"{data[n][0] / 1e6:>9.1f}" if n in data else f"{'-':>9}"
+                        for n in (constant, swept))
+        def cell(figures, key, width=7, digits=1):
+            return f"{figures[key]:>{width}.{digits}f}" if key in figures else f"{'-':>{width}}"
+        refused = c.get("refused_ratios", 0) + w.get("refused_ratios", 0)
+        print(f"  {subject:<18}{rates}  {cell(c, 'sinad_997')}{cell(w, 'sinad_997')}"
+              f"{cell(w, 'worst_block_sinad_997', 8)}  {cell(c, 'sinad_18000')}"
+              f"{cell(w, 'sinad_18000')}{cell(w, 'worst_block_sinad_18000', 8)}"
+              f"{cell(c, 'gain_18000_db', 8, 2)}{cell(c, 'delay_frames', 7)}"
+              f"{cell(c, 'ratio_error_ppm', 8, 2)}" + (f"  {refused:.0f} ratios refused" if refused else ""))
+    print()
+
+
 def add_sdl_net(data):
     """SDL2 converts in place, so each of its runs restores the input first;
     its own conversion time is the run minus the restoring alone."""
@@ -176,6 +221,7 @@ def main():
     add_sdl_net(data)
     print_conversions(data)
     print_resampler(data, sinad_figures(report))
+    print_drift(data, drift_quality(report))
 
     print("Goals (ratio = our throughput / yardstick throughput)")
     print(f"  {'pair':<58}{'ratio':>8}{'goal':>8}  verdict")
