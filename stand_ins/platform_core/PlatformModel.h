@@ -10,6 +10,9 @@
 
 namespace zvplatform {
 
+// What a model's call returns when it ran out of memory, threads or locks.
+constexpr ZVResult kResultOutOfResources = static_cast<ZVResult>(0x9E110004u);
+
 // Each model is a policy over the shared mechanics (HandleTable, BufferPool,
 // FailureScript, CallLog, DeviceClock); PlatformExports.cpp turns the C calls
 // into calls of the one model that the build defines ActivePlatform() for.
