@@ -30,15 +30,17 @@ int16_t* BufferPool::Lend() {
     if (lent != kNoBuffer) {
         return nullptr;
     }
+    // Wrapped by comparison, not division: a fetch is on the timed request path.
     const auto count = static_cast<uint32_t>(states.size());
+    uint32_t candidate = nextCandidate;
     for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t candidate = (nextCandidate + i) % count;
         if (states[candidate] == State::Free) {
             states[candidate] = State::Lent;
             lent = candidate;
-            nextCandidate = (candidate + 1) % count;
+            nextCandidate = candidate + 1 == count ? 0 : candidate + 1;
             return Data(candidate);
         }
+        candidate = candidate + 1 == count ? 0 : candidate + 1;
     }
     return nullptr;
 }
