@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config python3
-  clang libclang-rt-14-dev lld llvm
+  clang clang-format-14 libclang-rt-14-dev lld llvm
   libgtest-dev libgmock-dev libbenchmark-dev
   libswresample-dev libavutil-dev libsdl2-dev
   mono-mcs mono-runtime
