@@ -51,9 +51,9 @@ public:
     uint32_t LastCreateBufferSize() const { return lastCreateBufferSize; }
 
     // Entry points behind the platform calls and the logger.
-    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
-                                       float formatHint, AudioBufferFormat* outFormat,
-                                       uint32_t* outRecommended, uint32_t* outMinimum) override;
+    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate, float formatHint,
+                                       AudioBufferFormat* outFormat, uint32_t* outRecommended,
+                                       uint32_t* outMinimum) override;
     ZVResult CreateSound(const AudioBufferFormat* format, uint32_t bufferSize,
                          ZVAudioBufferCallback callbackToUse, void* context,
                          ZVSoundHandle* outHandle) override;

@@ -16,7 +16,8 @@ void BufferPool::Allocate(uint32_t bufferCount, uint32_t samples) {
     stride = (std::size_t{samples} + kAlignmentSamples - 1) / kAlignmentSamples * kAlignmentSamples;
     storageSamples = bufferCount == 0 ? 0 : stride * (bufferCount - 1) + samples;
     // Exactly the samples used, so nothing lies between the last buffer's end and the heap's.
-    storage.reset(static_cast<int16_t*>(::operator new(storageSamples * sizeof(int16_t), kAlignment)));
+    storage.reset(
+        static_cast<int16_t*>(::operator new(storageSamples * sizeof(int16_t), kAlignment)));
     std::fill(storage.get(), storage.get() + storageSamples, int16_t{0});
     states.assign(bufferCount, State::Free);
     playQueue.assign(bufferCount, kNoBuffer);

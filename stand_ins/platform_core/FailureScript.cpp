@@ -8,7 +8,8 @@ void FailureScript::Append(PlatformCall call, ZVResult result, uint32_t times) {
     }
     std::lock_guard<std::mutex> lock(mutex);
     std::deque<Run>& runs = scripts[IndexOf(call)].runs;
-    if (!runs.empty() && runs.back().result == result && runs.back().remaining < UINT32_MAX - times) {
+    if (!runs.empty() && runs.back().result == result &&
+        runs.back().remaining < UINT32_MAX - times) {
         runs.back().remaining += times;
     } else {
         runs.push_back({result, times});

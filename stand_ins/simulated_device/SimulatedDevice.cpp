@@ -196,7 +196,8 @@ ZVResult SimulatedDevice::GetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffe
 }
 
 ZVResult SimulatedDevice::ReleaseOutputBuffer(ZVSoundHandle handle) {
-    if (ZVResult injected = failures.Next(PlatformCall::ReleaseOutputBuffer); injected != kResultOk) {
+    if (ZVResult injected = failures.Next(PlatformCall::ReleaseOutputBuffer);
+        injected != kResultOk) {
         return injected;
     }
     const auto stream = Find(handle);

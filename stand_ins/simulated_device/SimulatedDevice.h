@@ -19,9 +19,9 @@ namespace zvsim {
 class SimulatedStream;
 
 // One instance lives for as long as the library is loaded: the platform model
-// the library's platform calls go to. Every method may be called from any thread. `streamsMutex` is held only to look a handle up,
-// add or remove it, never around a stream call; lookups hand out shared
-// pointers, so a stream destroyed during a call stays valid until it returns.
+// the library's platform calls go to. Every method may be called from any thread. `streamsMutex` is
+// held only to look a handle up, add or remove it, never around a stream call; lookups hand out
+// shared pointers, so a stream destroyed during a call stays valid until it returns.
 class SimulatedDevice : public zvplatform::PlatformModel {
 public:
     static constexpr uint32_t kRecommendedFrames = 1024;
@@ -41,9 +41,8 @@ public:
     SimulatedDevice(const SimulatedDevice&) = delete;
     SimulatedDevice& operator=(const SimulatedDevice&) = delete;
 
-    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
-                                       float formatHint, AudioBufferFormat* outFormat,
-                                       uint32_t* outRecommendedSize,
+    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate, float formatHint,
+                                       AudioBufferFormat* outFormat, uint32_t* outRecommendedSize,
                                        uint32_t* outMinimumSize) override;
     ZVResult CreateSound(const AudioBufferFormat* format, uint32_t bufferSize,
                          ZVAudioBufferCallback callback, void* context,

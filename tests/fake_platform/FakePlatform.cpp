@@ -91,8 +91,8 @@ std::vector<FakeCall> FakePlatform::CallKinds() const {
 size_t FakePlatform::CountCalls(FakeCall call) const {
     std::lock_guard<std::mutex> lock(mutex);
     const auto& records = calls.Records();
-    return static_cast<size_t>(std::count_if(records.begin(), records.end(),
-                                             [call](const CallRecord& r) { return r.call == call; }));
+    return static_cast<size_t>(std::count_if(
+        records.begin(), records.end(), [call](const CallRecord& r) { return r.call == call; }));
 }
 
 std::vector<LogRecord> FakePlatform::Logs() const {

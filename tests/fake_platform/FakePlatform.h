@@ -86,9 +86,8 @@ public:
 
     static constexpr int16_t kUnwrittenSample = 0x5A5A;
 
-    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
-                                       float formatHint, AudioBufferFormat* outFormat,
-                                       uint32_t* outRecommendedSize,
+    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate, float formatHint,
+                                       AudioBufferFormat* outFormat, uint32_t* outRecommendedSize,
                                        uint32_t* outMinimumSize) override;
     ZVResult CreateSound(const AudioBufferFormat* format, uint32_t bufferSize,
                          ZVAudioBufferCallback callback, void* context,
