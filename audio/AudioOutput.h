@@ -1,10 +1,10 @@
 #pragma once
 
 #include "CacheLineAllocator.h"
-#include "latency/LatencySteering.h"
 #include "SampleRingBuffer.h"
 #include "ZVAudio.h"
 #include "ZVAudioOutput.h"
+#include "latency/LatencySteering.h"
 
 #include <atomic>
 #include <cstdint>

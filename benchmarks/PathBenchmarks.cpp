@@ -3,9 +3,9 @@
 #include "BenchmarkPlatform.h"
 #include "BenchmarkRegistry.h"
 #include "CacheLineAllocator.h"
-#include "conversion/SampleConversion.h"
 #include "SampleRingBuffer.h"
 #include "ZVAudioOutput.h"
+#include "conversion/SampleConversion.h"
 
 #include <atomic>
 #include <cstring>

@@ -8,9 +8,9 @@
 #include "FuzzCounters.h"
 #include "FuzzPlatform.h"
 #include "PlatformObserver.h"
+#include "ZVAudioOutput.h"
 #include "latency/SteeringClock.h"
 #include "latency/VariableRateResampler.h"
-#include "ZVAudioOutput.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

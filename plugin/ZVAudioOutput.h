@@ -39,9 +39,9 @@ struct ZVAudioOutputLatencyStats {
 static_assert(sizeof(ZVAudioOutputLatencyStats) == 64, "the latency record is 64 bytes");
 
 #if defined(_WIN32)
-#  define ZV_PLUGIN_API __declspec(dllexport)
+#    define ZV_PLUGIN_API __declspec(dllexport)
 #else
-#  define ZV_PLUGIN_API __attribute__((visibility("default")))
+#    define ZV_PLUGIN_API __attribute__((visibility("default")))
 #endif
 
 extern "C" {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "SampleRingBuffer.h"
 #include "latency/CadenceClock.h"
 #include "latency/DepthWindow.h"
 #include "latency/LatencyController.h"
-#include "SampleRingBuffer.h"
 #include "latency/VariableRateResampler.h"
 
 #include <atomic>
