@@ -323,32 +323,32 @@ void LockIntake(benchmark::State& state) {
     }
 }
 
-void LockFill(benchmark::State& state) {
+// Times `fill` on a ring refilled outside the timed region with a buffer's
+// worth per fill; false when a fill found the ring short.
+template <typename Fill>
+bool TimeLockedFills(benchmark::State& state, LockedState& s, Fill&& fill) {
     BenchmarkPlatform::SetBufferBytes(static_cast<uint32_t>(kBlockBytes));
-    LockedState s;
     const CacheLineSamples converted = SampleBlock();
     const auto refill = [&] {
         for (int i = 0; i < kBlocks; ++i) {
             s.ring.Write(converted.data(), kBlock);
         }
     };
-    RunBatches(state, kBlocks, BlockCall(1), refill, [&] { LockedFill(s, s.handle); });
+    RunBatches(state, kBlocks, BlockCall(1), refill, fill);
+    return s.ring.Available() == 0;
+}
+
+void LockFill(benchmark::State& state) {
+    LockedState s;
+    TimeLockedFills(state, s, [&] { LockedFill(s, s.handle); });
     if (s.stats.silenceSamples != 0) {
         state.SkipWithError("a fill found the ring short");
     }
 }
 
 void LockMinimalFill(benchmark::State& state) {
-    BenchmarkPlatform::SetBufferBytes(static_cast<uint32_t>(kBlockBytes));
     LockedState s;
-    const CacheLineSamples converted = SampleBlock();
-    const auto refill = [&] {
-        for (int i = 0; i < kBlocks; ++i) {
-            s.ring.Write(converted.data(), kBlock);
-        }
-    };
-    RunBatches(state, kBlocks, BlockCall(1), refill, [&] { MinimalFill(s); });
-    if (s.ring.Available() != 0) {
+    if (!TimeLockedFills(state, s, [&] { MinimalFill(s); })) {
         state.SkipWithError("a fill took less than a buffer");
     }
 }
