@@ -9,7 +9,13 @@ namespace {
 // Every call succeeds at once; nothing is recorded.
 class BenchmarkModel : public zvplatform::PlatformModel {
 public:
-    BenchmarkModel() { buffers.Allocate(1, 2048); }
+    BenchmarkModel() { SetBufferSamples(2048); }
+
+    // The pool's one buffer stays lent for good, so that a fetch costs two stores.
+    void SetBufferSamples(uint32_t samples) {
+        buffers.Allocate(1, samples);
+        buffer = buffers.Lend();
+    }
 
     ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
                                        float /*formatHint*/, AudioBufferFormat* outFormat,
@@ -37,17 +43,12 @@ public:
         }
         return kResultOk;
     }
-    // The one buffer, lent over and over: the plug-in releases each before the next fetch.
     ZVResult GetOutputBuffer(ZVSoundHandle /*handle*/, AudioOutputBuffer* outBuffer) override {
-        buffers.ReturnLent();
-        outBuffer->data = buffers.Lend();
+        outBuffer->data = buffer;
         outBuffer->size = BufferBytes();
         return kResultOk;
     }
-    ZVResult ReleaseOutputBuffer(ZVSoundHandle /*handle*/) override {
-        buffers.ReturnLent();
-        return kResultOk;
-    }
+    ZVResult ReleaseOutputBuffer(ZVSoundHandle /*handle*/) override { return kResultOk; }
     const char* ResultString(ZVResult result) override {
         return result == kResultOk ? "OK" : "FAILURE";
     }
@@ -57,6 +58,7 @@ public:
     }
 
     zvplatform::BufferPool buffers;
+    int16_t* buffer = nullptr;
     zvplatform::HandleTable<zvplatform::StreamCallback> streams;
     zvplatform::StreamCallback current;
     ZVSoundHandle handle = kInvalidSoundHandle;
@@ -79,7 +81,7 @@ PlatformModel& ActivePlatform() {
 namespace zvbench {
 
 void BenchmarkPlatform::SetBufferBytes(uint32_t bytes) {
-    model.buffers.Allocate(1, (bytes + 1) / 2);
+    model.SetBufferSamples((bytes + 1) / 2);
 }
 
 void BenchmarkPlatform::RaiseRequest() {
