@@ -6,12 +6,8 @@ DeviceClock::Clock::duration DeviceClock::Of(double seconds) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-void DeviceClock::AdvancePeriods(uint64_t periods) {
-    virtualNow += Of(period * static_cast<double>(periods));
-}
-
 void DeviceClock::Begin(double seconds) {
-    origin = Now();
+    origin = Clock::now();
     period = seconds;
 }
 
@@ -20,7 +16,7 @@ DeviceClock::Clock::time_point DeviceClock::Deadline(uint64_t count) const {
 }
 
 uint64_t DeviceClock::PeriodsElapsed() const {
-    const double behind = std::chrono::duration<double>(Now() - origin).count() / period;
+    const double behind = std::chrono::duration<double>(Clock::now() - origin).count() / period;
     return behind > 0.0 ? static_cast<uint64_t>(behind) : 0;
 }
 

@@ -1,4 +1,4 @@
-// The clock of a device's periods, on real time or on time a caller moves on.
+// The clock of a device's periods.
 #pragma once
 
 #include <chrono>
@@ -8,19 +8,12 @@ namespace zvplatform {
 
 // Period boundaries are whole periods counted from an origin, so neither late
 // wake-ups nor rounding add up to drift; a new period length starts a new
-// origin. A real clock reads the steady clock; a virtual one stands still
-// until moved on, so that hours of a device run in seconds and repeat exactly.
+// origin. Reads the steady clock. (A device in virtual time, such as the
+// latency scenario's, is told each period's boundary and needs no clock.)
 // Takes no lock: the owner's guards it.
 class DeviceClock {
 public:
     using Clock = std::chrono::steady_clock;
-    enum class Source { Real, Virtual };
-
-    explicit DeviceClock(Source timeSource) : source(timeSource) {}
-
-    Clock::time_point Now() const { return source == Source::Real ? Clock::now() : virtualNow; }
-    // Virtual clocks only: time moves on by `periods` of the current length.
-    void AdvancePeriods(uint64_t periods);
 
     // Counts periods of `seconds` from now.
     void Begin(double seconds);
@@ -35,8 +28,6 @@ public:
 private:
     static Clock::duration Of(double seconds);
 
-    Source source;
-    Clock::time_point virtualNow{};
     Clock::time_point origin{};
     double period = 1.0;
 };

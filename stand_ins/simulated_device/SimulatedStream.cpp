@@ -130,7 +130,7 @@ void SimulatedStream::Run() {
     clockThreadStream = this;
 
     // A change of speed or drift starts counting anew at the last deadline.
-    zvplatform::DeviceClock clock(zvplatform::DeviceClock::Source::Real);
+    zvplatform::DeviceClock clock;
     clock.Begin(PeriodSeconds());
     uint64_t periods = 0;
 

@@ -1,7 +1,6 @@
 #include "VirtualDevice.h"
 
 #include "BufferPool.h"
-#include "DeviceClock.h"
 #include "HandleTable.h"
 #include "PlatformModel.h"
 
@@ -28,7 +27,6 @@ public:
         handle = streams.Add(stream);
         framesPerBuffer = bufferSize == 0 ? 1024 : bufferSize;
         channels = format->channelCount;
-        framesPerSecond = format->sampleRate;
         buffers.Allocate(kBuffersInFlight, framesPerBuffer * channels);
         started = false;
         firstTick = true;
@@ -72,10 +70,8 @@ public:
     zvplatform::StreamCallback stream;
     ZVSoundHandle handle = kInvalidSoundHandle;
     zvplatform::BufferPool buffers;
-    zvplatform::DeviceClock clock{zvplatform::DeviceClock::Source::Virtual};
     uint32_t framesPerBuffer = 1024;
     uint32_t channels = 2;
-    uint32_t framesPerSecond = 48000;
     bool started = false;
     bool firstTick = true;
     uint64_t starved = 0;
@@ -102,10 +98,8 @@ VirtualDevice::Played VirtualDevice::Play() {
     }
     if (device.firstTick) {
         device.firstTick = false;
-        device.clock.Begin(static_cast<double>(device.framesPerBuffer) / device.framesPerSecond);
         return Played{nullptr, 0, false};
     }
-    device.clock.AdvancePeriods(1);
     const uint32_t samples = device.buffers.SamplesPerBuffer();
     Played played{device.buffers.PlayOldest(), samples, false};
     played.starved = played.samples == nullptr;
