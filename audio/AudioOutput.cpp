@@ -33,10 +33,14 @@ bool MultiplyChecked(uint64_t a, uint64_t b, uint64_t& product) {
     return true;
 }
 
-void StopAndDestroy(ZVSoundHandle handle) {
+// Ends a stream: stops it, runs `afterStop`, then destroys it. Called without
+// streamMutex: the platform waits for a callback in flight, and that callback
+// may be waiting for streamMutex.
+template <typename AfterStop> void StopAndDestroy(ZVSoundHandle handle, AfterStop&& afterStop) {
     if (const ZVResult result = ZVAudioStopSound(handle); result != kResultOk) {
         LogPlatformFailure("ZVAudioStopSound", result);
     }
+    afterStop();
     if (const ZVResult result = ZVAudioDestroySound(handle); result != kResultOk) {
         LogPlatformFailure("ZVAudioDestroySound", result);
     } else {
@@ -118,7 +122,7 @@ void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
         std::snprintf(text, sizeof text, "out of memory for %sa ring of %" PRIu64 " samples",
                       newRing ? "latency control of " : "", ringSamples);
         LogFailure("CreateOutputBuffer", text);
-        StopAndDestroy(handle);
+        StopAndDestroy(handle, [] {});
         return;
     }
     streamChannelCount = channelCount;
@@ -140,32 +144,20 @@ void AudioOutput::ReleaseSound() {
     if (handle == kInvalidSoundHandle) {
         return;
     }
-
-    // Without streamMutex: the platform waits for a callback in flight, and
-    // that callback may be waiting for streamMutex.
-    if (const ZVResult result = ZVAudioStopSound(handle); result != kResultOk) {
-        LogPlatformFailure("ZVAudioStopSound", result);
-    }
-
-    std::unique_ptr<SampleRingBuffer> discarded;
-    std::unique_ptr<LatencySteering> discardedSteering;
-    {
-        std::lock_guard<std::mutex> lock(streamMutex);
-        soundHandle = kInvalidSoundHandle;
-        if (ring) {
-            stats.samplesDropped += ring->Available();
+    StopAndDestroy(handle, [this] {
+        std::unique_ptr<SampleRingBuffer> discarded;
+        std::unique_ptr<LatencySteering> discardedSteering;
+        {
+            std::lock_guard<std::mutex> lock(streamMutex);
+            soundHandle = kInvalidSoundHandle;
+            if (ring) {
+                stats.samplesDropped += ring->Available();
+            }
+            discarded = std::move(ring);
+            discardedSteering = std::move(steering);
         }
-        discarded = std::move(ring);
-        discardedSteering = std::move(steering);
-    }
-    discarded.reset(); // freed outside the lock
-    discardedSteering.reset();
-
-    if (const ZVResult result = ZVAudioDestroySound(handle); result != kResultOk) {
-        LogPlatformFailure("ZVAudioDestroySound", result);
-    } else {
-        libraryReference.StreamDestroyed();
-    }
+        // Both are freed here, outside the lock.
+    });
 }
 
 void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
@@ -207,9 +199,14 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
         latencyCounters.samplesRemoved += block.removed;
         latencyCounters.samplesInserted += leadIn;
     }
-    ring->Write(convertBuffer.data(), static_cast<int32_t>(block.count));
-    const uint64_t handed = uint64_t{leadIn} + block.count;
+    QueueConvertedLocked(block.count, queuedBefore, leadIn);
+}
+
+void AudioOutput::QueueConvertedLocked(uint32_t count, uint64_t queuedBefore, uint32_t leadIn) {
+    ring->Write(convertBuffer.data(), static_cast<int32_t>(count));
+    const uint64_t handed = uint64_t{leadIn} + count;
     stats.samplesQueued += handed;
+    // Whatever the ring overwrote to make room left it unplayed.
     stats.samplesDropped += queuedBefore + handed - ring->Available();
 
     if (bufferRequested.load(std::memory_order_relaxed) && FillOutputBuffer(ring->Available())) {
@@ -331,15 +328,8 @@ void AudioOutput::EndSteering() {
     {
         std::lock_guard<std::mutex> lock(streamMutex);
         if (ring && tail.count > 0) {
-            const uint64_t queuedBefore = ring->Available();
-            ring->Write(convertBuffer.data(), static_cast<int32_t>(tail.count));
             latencyCounters.ringSamples += tail.count;
-            stats.samplesQueued += tail.count;
-            stats.samplesDropped += queuedBefore + tail.count - ring->Available();
-            if (bufferRequested.load(std::memory_order_relaxed) &&
-                FillOutputBuffer(ring->Available())) {
-                bufferRequested.exchange(false);
-            }
+            QueueConvertedLocked(tail.count, ring->Available(), 0);
         }
         ended = std::move(steering);
     }

@@ -72,6 +72,11 @@ private:
     // Requires streamMutex held, ring non-null and queuedBefore its Available().
     bool FillOutputBuffer(uint32_t queuedBefore);
 
+    // Queues the first `count` samples of convertBuffer behind `leadIn` samples
+    // already queued, counts what the ring dropped since it held `queuedBefore`,
+    // and answers a request left pending. Requires streamMutex held, ring non-null.
+    void QueueConvertedLocked(uint32_t count, uint64_t queuedBefore, uint32_t leadIn);
+
     // A steering for a stream of this format at this target, or null when
     // control is off. Allocates; host calls only.
     std::unique_ptr<LatencySteering> MakeSteering(uint32_t milliseconds, uint32_t channelCount,

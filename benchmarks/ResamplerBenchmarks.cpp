@@ -4,8 +4,8 @@
 // and of its float result, measured by a sine fit on 1 s of a -1 dBFS sine.
 #include "AlignedBuffer.h"
 #include "BenchmarkRegistry.h"
-#include "conversion/SampleConversion.h"
 #include "SineFit.h"
+#include "conversion/SampleConversion.h"
 #include "latency/VariableRateResampler.h"
 
 #include <algorithm>

@@ -2,10 +2,7 @@
 
 #include "FuzzCheck.h"
 #include "FuzzCounters.h"
-#include "ZVUnityNativeLogging.h"
 
-#include <algorithm>
-#include <cstdarg>
 #include <cstring>
 #include <new>
 
@@ -13,22 +10,13 @@ namespace zvfuzz {
 
 namespace {
 
-constexpr size_t kGuardBytes = 64;
+constexpr uint32_t kGuardBytes = 64;
+constexpr int16_t kUntouchedSample = static_cast<int16_t>(FuzzPlatform::kUntouched * 0x0101);
 // A code whose text the platform does not know: the plug-in must cope with a null text.
 constexpr ZVResult kResultWithoutText = 0x0BAD0000;
 
 constexpr ZVResult kFailures[] = {1, -1, INT32_MIN, static_cast<ZVResult>(0x9E110001u),
                                   kResultWithoutText};
-
-const char* const kCallNames[] = {
-    "ZVAudioGetBufferedOutputDefaults",
-    "ZVAudioCreateSoundWithBufferedOutput",
-    "ZVAudioStartSound",
-    "ZVAudioStopSound",
-    "ZVAudioDestroySound",
-    "ZVAudioGetOutputBuffer",
-    "ZVAudioReleaseOutputBuffer",
-};
 
 } // namespace
 
@@ -37,8 +25,10 @@ FuzzPlatform& FuzzPlatform::Instance() {
     return platform;
 }
 
-FuzzPlatform::FuzzPlatform()
-    : storage(kMaxBufferBytes + kGuardBytes, kUntouched), guard(kGuardBytes, kUntouched) {}
+FuzzPlatform::FuzzPlatform() {
+    calls.SetQuiet(true);
+    storage.Allocate(1, (kMaxBufferBytes + kGuardBytes) / 2);
+}
 
 void FuzzPlatform::Begin(FuzzedDataProvider* source, PlatformObserver* observerToUse) {
     input = source;
@@ -53,27 +43,16 @@ void FuzzPlatform::ExpectOwnLog(const char* callName) {
 
 void FuzzPlatform::CheckSettled() const {
     FUZZ_CHECK(pendingLogCall == nullptr);
-    FUZZ_CHECK(!lent);
-    FUZZ_CHECK(GuardUntouched());
-}
-
-uint64_t FuzzPlatform::TotalCalls() const {
-    uint64_t total = 0;
-    for (const uint64_t count : calls) {
-        total += count;
-    }
-    return total;
-}
-
-bool FuzzPlatform::GuardUntouched() const {
-    return std::all_of(guard.begin(), guard.end(), [](uint8_t b) { return b == kUntouched; });
+    FUZZ_CHECK(!storage.IsLent());
+    FUZZ_CHECK(guard.Untouched());
 }
 
 // Counts the call, picks its result from the input and, for a failure, arms the one
 // log line that must follow before the plug-in makes another call.
-ZVResult FuzzPlatform::Finish(PlatformCall call, const char* callName) {
+ZVResult FuzzPlatform::Finish(PlatformCall call) {
     FUZZ_CHECK(pendingLogCall == nullptr);
-    ++calls[static_cast<size_t>(call)];
+    const auto kind = static_cast<zvplatform::PlatformCall>(call);
+    calls.Record(kind, kInvalidSoundHandle);
     if (input == nullptr || input->remaining_bytes() == 0) {
         return kResultOk;
     }
@@ -84,17 +63,17 @@ ZVResult FuzzPlatform::Finish(PlatformCall call, const char* callName) {
     const ZVResult result = choice < 216
                                 ? kResultBufferNotReady
                                 : kFailures[choice % (sizeof kFailures / sizeof kFailures[0])];
-    pendingLogCall = callName;
+    pendingLogCall = zvplatform::PlatformCallName(kind);
     pendingLogAnyText = false;
-    const char* text = ResultText(result);
+    const char* text = ResultString(result);
     pendingLogText = text != nullptr ? text : "(no description)";
     Count(Counter::FailedCalls);
     return result;
 }
 
-ZVResult FuzzPlatform::Defaults(uint32_t channelCount, uint32_t sampleRate, float formatHint,
-                                AudioBufferFormat* outFormat, uint32_t* outRecommended,
-                                uint32_t* outMinimum) {
+ZVResult FuzzPlatform::GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
+                                                 float formatHint, AudioBufferFormat* outFormat,
+                                                 uint32_t* outRecommended, uint32_t* outMinimum) {
     FUZZ_CHECK(outFormat != nullptr);
     lastDefaults.channelCount = channelCount;
     lastDefaults.sampleRate = sampleRate;
@@ -102,7 +81,7 @@ ZVResult FuzzPlatform::Defaults(uint32_t channelCount, uint32_t sampleRate, floa
     if (observer != nullptr) {
         observer->InsideUnlockedCall(PlatformCall::Defaults);
     }
-    const ZVResult result = Finish(PlatformCall::Defaults, kCallNames[0]);
+    const ZVResult result = Finish(PlatformCall::Defaults);
     if (result == kResultOk) {
         // Values the plug-in must pass on to the create call untouched.
         lastFormat = AudioBufferFormat{channelCount ^ 0xA5u, sampleRate ^ 0x5Au, 16, 0};
@@ -117,23 +96,26 @@ ZVResult FuzzPlatform::Defaults(uint32_t channelCount, uint32_t sampleRate, floa
     return result;
 }
 
-ZVResult FuzzPlatform::Create(const AudioBufferFormat* format, uint32_t bufferSize,
-                              ZVAudioBufferCallback callbackToUse, void* context,
-                              ZVSoundHandle* outHandle) {
+ZVResult FuzzPlatform::CreateSound(const AudioBufferFormat* format, uint32_t bufferSize,
+                                   ZVAudioBufferCallback callbackToUse, void* context,
+                                   ZVSoundHandle* outHandle) {
     FUZZ_CHECK(format != nullptr && outHandle != nullptr && callbackToUse != nullptr);
     FUZZ_CHECK(std::memcmp(format, &lastFormat, sizeof lastFormat) == 0);
     lastCreateBufferSize = bufferSize;
     if (observer != nullptr) {
         observer->InsideUnlockedCall(PlatformCall::Create);
     }
-    const ZVResult result = Finish(PlatformCall::Create, kCallNames[1]);
+    const ZVResult result = Finish(PlatformCall::Create);
     if (result != kResultOk) {
         return result;
     }
     // A platform may report success and still hand back no stream.
     const bool noStream =
         input != nullptr && input->remaining_bytes() > 0 && input->ConsumeIntegral<uint8_t>() < 16;
-    const ZVSoundHandle handle = noStream ? kInvalidSoundHandle : nextHandle++;
+    if (noStream) {
+        streams.ForceNextHandle(kInvalidSoundHandle);
+    }
+    const ZVSoundHandle handle = streams.Add({callbackToUse, context});
     callback = callbackToUse;
     lastCreated = handle;
     *outHandle = handle;
@@ -143,42 +125,42 @@ ZVResult FuzzPlatform::Create(const AudioBufferFormat* format, uint32_t bufferSi
     return result;
 }
 
-ZVResult FuzzPlatform::Start(ZVSoundHandle handle) {
+ZVResult FuzzPlatform::StartSound(ZVSoundHandle handle) {
     FUZZ_CHECK(handle == lastCreated && handle != kInvalidSoundHandle);
     lastCreated = kInvalidSoundHandle; // started once only
     if (observer != nullptr) {
         observer->OnStarted(handle);
     }
-    return Finish(PlatformCall::Start, kCallNames[2]);
+    return Finish(PlatformCall::Start);
 }
 
-ZVResult FuzzPlatform::Stop(ZVSoundHandle handle) {
-    FUZZ_CHECK(!lent);
+ZVResult FuzzPlatform::StopSound(ZVSoundHandle handle) {
+    FUZZ_CHECK(!storage.IsLent());
     if (observer != nullptr) {
         observer->InsideUnlockedCall(PlatformCall::Stop);
         observer->OnStopped(handle);
     }
     lastStopped = handle;
-    return Finish(PlatformCall::Stop, kCallNames[3]);
+    return Finish(PlatformCall::Stop);
 }
 
-ZVResult FuzzPlatform::Destroy(ZVSoundHandle handle) {
+ZVResult FuzzPlatform::DestroySound(ZVSoundHandle handle) {
     FUZZ_CHECK(handle == lastStopped && handle != kInvalidSoundHandle);
     lastStopped = kInvalidSoundHandle;
+    streams.Remove(handle);
     if (observer != nullptr) {
         observer->InsideUnlockedCall(PlatformCall::Destroy);
     }
-    return Finish(PlatformCall::Destroy, kCallNames[4]);
+    return Finish(PlatformCall::Destroy);
 }
 
-ZVResult FuzzPlatform::Fetch(ZVSoundHandle handle, AudioOutputBuffer* outBuffer) {
-    FUZZ_CHECK(!lent && outBuffer != nullptr);
-    const ZVResult result = Finish(PlatformCall::Fetch, kCallNames[5]);
+ZVResult FuzzPlatform::GetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuffer) {
+    FUZZ_CHECK(!storage.IsLent() && outBuffer != nullptr);
+    const ZVResult result = Finish(PlatformCall::Fetch);
     lastFetchResult = result;
     if (result != kResultOk) {
         // A careless platform leaves a pointer behind; the plug-in must not use it.
-        outBuffer->data = guard.data();
-        outBuffer->size = static_cast<uint32_t>(guard.size());
+        guard.PointAt(outBuffer);
         return result;
     }
     uint32_t bytes = 512;
@@ -194,32 +176,31 @@ ZVResult FuzzPlatform::Fetch(ZVSoundHandle handle, AudioOutputBuffer* outBuffer)
             bytes = input->ConsumeIntegralInRange<uint32_t>(0, kMaxBufferBytes);
         }
     }
-    std::fill(storage.begin(), storage.end(), kUntouched);
-    lent = true;
+    storage.Fill(kUntouchedSample);
+    int16_t* const data = storage.Lend();
     lentNull = nullData;
     lentHandle = handle;
     lentBytes = bytes;
-    outBuffer->data = nullData ? nullptr : storage.data();
+    outBuffer->data = nullData ? nullptr : data;
     outBuffer->size = bytes;
     return result;
 }
 
-ZVResult FuzzPlatform::Release(ZVSoundHandle handle) {
-    FUZZ_CHECK(lent && handle == lentHandle);
+ZVResult FuzzPlatform::ReleaseOutputBuffer(ZVSoundHandle handle) {
+    FUZZ_CHECK(storage.IsLent() && handle == lentHandle);
     // Nothing beyond the whole samples of the buffer is written: not an odd last
     // byte and not the guard run behind it.
     const size_t written = lentNull ? 0 : (lentBytes / 2) * 2;
-    for (size_t i = written; i < storage.size(); ++i) {
-        FUZZ_CHECK(storage[i] == kUntouched);
-    }
+    FUZZ_CHECK(storage.LentBytesEqual(written, kUntouched));
     if (observer != nullptr) {
-        observer->OnReleased(lentNull ? nullptr : storage.data(), lentBytes);
+        observer->OnReleased(
+            lentNull ? nullptr : reinterpret_cast<const uint8_t*>(storage.LentData()), lentBytes);
     }
-    lent = false;
-    return Finish(PlatformCall::Release, kCallNames[6]);
+    storage.ReturnLent();
+    return Finish(PlatformCall::Release);
 }
 
-const char* FuzzPlatform::ResultText(ZVResult result) const {
+const char* FuzzPlatform::ResultString(ZVResult result) {
     switch (result) {
     case kResultOk: return "no error";
     case kResultBufferNotReady: return "buffer not ready";
@@ -228,7 +209,9 @@ const char* FuzzPlatform::ResultText(ZVResult result) const {
     }
 }
 
-void FuzzPlatform::Log(int32_t level, const char* format, const char* callName, const char* text) {
+void FuzzPlatform::Log(int32_t level, const char* format, va_list args) {
+    const char* callName = va_arg(args, const char*);
+    const char* text = va_arg(args, const char*);
     FUZZ_CHECK(level == 1);
     FUZZ_CHECK(std::strcmp(format, "%s() failed with error %s") == 0);
     FUZZ_CHECK(pendingLogCall != nullptr && callName != nullptr && text != nullptr);
@@ -247,58 +230,10 @@ void FuzzPlatform::Log(int32_t level, const char* format, const char* callName, 
 
 } // namespace zvfuzz
 
-// The platform calls and the logger, as the plug-in links them.
-extern "C" {
+namespace zvplatform {
 
-ZVResult ZVAudioGetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
-                                          float formatHint, AudioBufferFormat* outFormat,
-                                          uint32_t* outRecommendedSize, uint32_t* outMinimumSize) {
-    return zvfuzz::FuzzPlatform::Instance().Defaults(channelCount, sampleRate, formatHint,
-                                                     outFormat, outRecommendedSize, outMinimumSize);
+PlatformModel& ActivePlatform() {
+    return zvfuzz::FuzzPlatform::Instance();
 }
 
-ZVResult ZVAudioCreateSoundWithBufferedOutput(const AudioBufferFormat* format, uint32_t bufferSize,
-                                              ZVAudioBufferCallback callback, void* context,
-                                              ZVSoundHandle* outHandle) {
-    return zvfuzz::FuzzPlatform::Instance().Create(format, bufferSize, callback, context,
-                                                   outHandle);
-}
-
-ZVResult ZVAudioStartSound(ZVSoundHandle handle) {
-    return zvfuzz::FuzzPlatform::Instance().Start(handle);
-}
-
-ZVResult ZVAudioStopSound(ZVSoundHandle handle) {
-    return zvfuzz::FuzzPlatform::Instance().Stop(handle);
-}
-
-ZVResult ZVAudioDestroySound(ZVSoundHandle handle) {
-    return zvfuzz::FuzzPlatform::Instance().Destroy(handle);
-}
-
-ZVResult ZVAudioGetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuffer) {
-    return zvfuzz::FuzzPlatform::Instance().Fetch(handle, outBuffer);
-}
-
-ZVResult ZVAudioReleaseOutputBuffer(ZVSoundHandle handle) {
-    return zvfuzz::FuzzPlatform::Instance().Release(handle);
-}
-
-const char* ZVAudioGetResultString(ZVResult result) {
-    return zvfuzz::FuzzPlatform::Instance().ResultText(result);
-}
-
-} // extern "C"
-
-namespace zv {
-
-void ZVUnityNativeLogging::Log(ZVUnityNativeLogLevel level, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const char* callName = va_arg(args, const char*);
-    const char* text = va_arg(args, const char*);
-    va_end(args);
-    zvfuzz::FuzzPlatform::Instance().Log(static_cast<int32_t>(level), format, callName, text);
-}
-
-} // namespace zv
+} // namespace zvplatform

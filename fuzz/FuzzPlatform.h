@@ -1,22 +1,25 @@
 #pragma once
 
+#include "BufferPool.h"
+#include "CallLog.h"
+#include "GuardBlock.h"
+#include "HandleTable.h"
+#include "PlatformModel.h"
 #include "PlatformObserver.h"
 #include "ZVAudio.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <array>
 #include <cstdint>
-#include <vector>
 
 namespace zvfuzz {
 
 // The platform calls and the logger as the plug-in fuzzer links them: every result,
 // handle and buffer size comes from the fuzz input, and every call is checked as it
 // happens (a fetch while a buffer is lent, a release of a buffer never fetched, a
-// failure that was not logged exactly once). Allocates nothing per call, so that
-// runs stay fast.
-class FuzzPlatform {
+// failure that was not logged exactly once). Allocates nothing per call but a
+// stream's entry, so that runs stay fast.
+class FuzzPlatform : public zvplatform::PlatformModel {
 public:
     static constexpr uint32_t kMaxBufferBytes = 4096;
     static constexpr uint8_t kUntouched = 0x5A;
@@ -32,8 +35,10 @@ public:
     // written through.
     void CheckSettled() const;
 
-    uint64_t CallCount(PlatformCall call) const { return calls[static_cast<size_t>(call)]; }
-    uint64_t TotalCalls() const;
+    uint64_t CallCount(PlatformCall call) const {
+        return calls.Count(static_cast<zvplatform::PlatformCall>(call));
+    }
+    uint64_t TotalCalls() const { return calls.Total(); }
     ZVResult LastFetchResult() const { return lastFetchResult; }
     ZVAudioBufferCallback Callback() const { return callback; }
 
@@ -46,28 +51,29 @@ public:
     uint32_t LastCreateBufferSize() const { return lastCreateBufferSize; }
 
     // Entry points behind the platform calls and the logger.
-    ZVResult Defaults(uint32_t channelCount, uint32_t sampleRate, float formatHint,
-                      AudioBufferFormat* outFormat, uint32_t* outRecommended, uint32_t* outMinimum);
-    ZVResult Create(const AudioBufferFormat* format, uint32_t bufferSize,
-                    ZVAudioBufferCallback callbackToUse, void* context, ZVSoundHandle* outHandle);
-    ZVResult Start(ZVSoundHandle handle);
-    ZVResult Stop(ZVSoundHandle handle);
-    ZVResult Destroy(ZVSoundHandle handle);
-    ZVResult Fetch(ZVSoundHandle handle, AudioOutputBuffer* outBuffer);
-    ZVResult Release(ZVSoundHandle handle);
-    const char* ResultText(ZVResult result) const;
-    void Log(int32_t level, const char* format, const char* callName, const char* text);
+    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate, float formatHint,
+                                       AudioBufferFormat* outFormat, uint32_t* outRecommended,
+                                       uint32_t* outMinimum) override;
+    ZVResult CreateSound(const AudioBufferFormat* format, uint32_t bufferSize,
+                         ZVAudioBufferCallback callbackToUse, void* context,
+                         ZVSoundHandle* outHandle) override;
+    ZVResult StartSound(ZVSoundHandle handle) override;
+    ZVResult StopSound(ZVSoundHandle handle) override;
+    ZVResult DestroySound(ZVSoundHandle handle) override;
+    ZVResult GetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuffer) override;
+    ZVResult ReleaseOutputBuffer(ZVSoundHandle handle) override;
+    const char* ResultString(ZVResult result) override;
+    void Log(int32_t level, const char* format, va_list args) override;
 
 private:
     FuzzPlatform();
-    ZVResult Finish(PlatformCall call, const char* callName);
-    bool GuardUntouched() const;
+    ZVResult Finish(PlatformCall call);
 
     FuzzedDataProvider* input = nullptr;
     PlatformObserver* observer = nullptr;
-    std::array<uint64_t, static_cast<size_t>(PlatformCall::kCount)> calls{};
+    zvplatform::CallLog calls;
+    zvplatform::HandleTable<zvplatform::StreamCallback> streams;
 
-    ZVSoundHandle nextHandle = 1;
     ZVSoundHandle lastCreated = kInvalidSoundHandle;
     ZVSoundHandle lastStopped = kInvalidSoundHandle;
     ZVAudioBufferCallback callback = nullptr;
@@ -76,12 +82,11 @@ private:
     uint32_t lastCreateBufferSize = 0;
     ZVResult lastFetchResult = kResultOk;
 
-    bool lent = false;
     bool lentNull = false;
     ZVSoundHandle lentHandle = kInvalidSoundHandle;
     uint32_t lentBytes = 0;
-    std::vector<uint8_t> storage; // lent buffer, then a guard run
-    std::vector<uint8_t> guard;   // what a failed fetch points the descriptor at
+    zvplatform::BufferPool storage; // one buffer: the lent bytes, then a guard run
+    zvplatform::GuardBlock guard;   // what a failed fetch points the descriptor at
 
     const char* pendingLogCall = nullptr;
     const char* pendingLogText = nullptr;

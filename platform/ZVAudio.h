@@ -6,13 +6,13 @@
 #include <cstdint>
 
 #if defined(_WIN32)
-#  if defined(ZV_SDK_LOADER_BUILDING)
-#    define ZV_SDK_API __declspec(dllexport)
-#  else
-#    define ZV_SDK_API
-#  endif
+#    if defined(ZV_SDK_LOADER_BUILDING)
+#        define ZV_SDK_API __declspec(dllexport)
+#    else
+#        define ZV_SDK_API
+#    endif
 #else
-#  define ZV_SDK_API __attribute__((visibility("default")))
+#    define ZV_SDK_API __attribute__((visibility("default")))
 #endif
 
 typedef int32_t ZVResult;       // 0 = success; any other value is a failure

@@ -24,122 +24,108 @@ struct InstanceSlot {
 };
 InstanceSlot instance;
 
-} // namespace
-
 // No exception may unwind into the host: it is managed code, and an exception
 // crossing into it ends the application. Each export catches at the boundary.
+
+// Runs `call` with apiMutex held and returns its result; false when the lock
+// cannot be taken or anything else escapes.
+template <typename Call> bool Serialised(Call&& call) {
+    try {
+        std::lock_guard<std::mutex> lock(apiMutex);
+        return call();
+    } catch (...) {
+        return false;
+    }
+}
+
+// As Serialised, for the exports that need the instance: false without one.
+template <typename Call> bool WithInstance(Call&& call) {
+    return Serialised([&call] { return instance.pointer && call(*instance.pointer); });
+}
+
+} // namespace
 
 extern "C" {
 
 bool CreateAudioOutput() {
-    try {
-        std::lock_guard<std::mutex> lock(apiMutex);
+    return Serialised([] {
         if (instance.pointer) {
             return false;
         }
         instance.pointer = std::make_unique<zvaudio::AudioOutput>();
         return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount, uint32_t sampleRate,
                         uint32_t ignoredA, uint32_t ignoredB, float formatHint,
                         uint32_t bufferSeconds) {
-    try {
-        std::lock_guard<std::mutex> lock(apiMutex);
-        if (!instance.pointer) {
-            return false;
-        }
+    return WithInstance([&](zvaudio::AudioOutput& output) {
         try {
-            instance.pointer->CreateOutputBuffer(bufferSize, channelCount, sampleRate, ignoredA,
-                                                 ignoredB, formatHint, bufferSeconds);
+            output.CreateOutputBuffer(bufferSize, channelCount, sampleRate, ignoredA, ignoredB,
+                                      formatHint, bufferSeconds);
         } catch (...) {
             zvaudio::LogFailure("CreateOutputBuffer",
                                 "unexpected failure while opening the stream");
         }
         return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool DestroyAudioOutput() {
-    try {
-        std::lock_guard<std::mutex> lock(apiMutex);
+    return Serialised([] {
         if (!instance.pointer) {
             return false;
         }
         instance.pointer.reset();
         return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool OnUnityAudio(float* data, int32_t count) {
-    try {
-        std::lock_guard<std::mutex> lock(apiMutex);
-        if (!instance.pointer) {
-            return false;
-        }
+    return WithInstance([&](zvaudio::AudioOutput& output) {
         // Nothing is read from a null block or through a negative count.
         if (data != nullptr && count > 0) {
             try {
-                instance.pointer->OnUnityAudio(data, static_cast<uint32_t>(count));
+                output.OnUnityAudio(data, static_cast<uint32_t>(count));
             } catch (...) {
                 // The scratch buffer could not grow: this block is lost.
             }
         }
         return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool GetAudioOutputStats(ZVAudioOutputStats* stats) {
-    try {
-        std::lock_guard<std::mutex> lock(apiMutex);
-        if (!instance.pointer || stats == nullptr) {
+    return WithInstance([stats](zvaudio::AudioOutput& output) {
+        if (stats == nullptr) {
             return false;
         }
-        *stats = instance.pointer->GetStats();
+        *stats = output.GetStats();
         return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool SetAudioOutputLatencyTarget(uint32_t milliseconds) {
-    try {
-        std::lock_guard<std::mutex> lock(apiMutex);
-        if (!instance.pointer) {
-            return false;
-        }
+    return WithInstance([milliseconds](zvaudio::AudioOutput& output) {
         try {
-            instance.pointer->SetLatencyTarget(milliseconds);
+            output.SetLatencyTarget(milliseconds);
         } catch (const std::bad_alloc&) {
             // The stream keeps the target and the steering it had.
             zvaudio::LogFailure("SetAudioOutputLatencyTarget", "out of memory for latency control");
         }
         return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool GetAudioOutputLatencyStats(ZVAudioOutputLatencyStats* stats) {
-    try {
-        std::lock_guard<std::mutex> lock(apiMutex);
-        if (!instance.pointer || stats == nullptr) {
+    return WithInstance([stats](zvaudio::AudioOutput& output) {
+        if (stats == nullptr) {
             return false;
         }
-        *stats = instance.pointer->GetLatencyStats();
+        *stats = output.GetLatencyStats();
         return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool GetAudioOutputLatencyLimits(ZVAudioOutputLatencyLimits* limits, uint32_t recordSize) {

@@ -61,9 +61,9 @@ struct ZVAudioOutputLatencyLimits {
 static_assert(sizeof(ZVAudioOutputLatencyLimits) == 72, "the limits record is 72 bytes");
 
 #if defined(_WIN32)
-#  define ZV_PLUGIN_API __declspec(dllexport)
+#    define ZV_PLUGIN_API __declspec(dllexport)
 #else
-#  define ZV_PLUGIN_API __attribute__((visibility("default")))
+#    define ZV_PLUGIN_API __attribute__((visibility("default")))
 #endif
 
 extern "C" {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Every test of the project: the native suite in the default, address/UB
+# Every test of the project: the C++ format check, the native suite in the default, address/UB
 # sanitizer and thread sanitizer builds, the default build once more without
 # the optional peer libraries, the Windows build under Wine, the release
 # archives (built twice, compared byte for byte), and the bounded fuzz runs.
@@ -112,6 +112,16 @@ wait_for_cross_install() {
 
 stage "install dependencies (host)" tools/ci/install_dependencies.sh --host
 start_cross_install
+# Every C++ source as the repository's .clang-format lays it out, with the
+# clang-format the dependencies install (clang-format-14, Debian's clang).
+format_check() {
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files -z '*.cpp' '*.h'
+  else
+    find . -path ./build -prune -o \( -name '*.cpp' -o -name '*.h' \) -print0
+  fi | xargs -0 clang-format-14 --dry-run -Werror
+}
+stage "format" format_check
 stage "default" native_suite default
 stage "default without peers" without_peers
 stage "asan" native_suite asan

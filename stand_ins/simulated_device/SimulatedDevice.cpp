@@ -14,6 +14,8 @@ namespace {
 constexpr double kMinimumSpeedFactor = 0.01;
 constexpr double kMaximumSpeedFactor = 10000.0;
 
+using zvplatform::PlatformCall;
+
 bool IsValidLayout(uint32_t channelCount, uint32_t sampleRate) {
     return channelCount >= 1 && channelCount <= SimulatedDevice::kMaximumChannels &&
            sampleRate >= 1 && sampleRate <= SimulatedDevice::kMaximumSampleRate;
@@ -26,13 +28,14 @@ SimulatedDevice::SimulatedDevice() {
 }
 
 SimulatedDevice::~SimulatedDevice() {
-    std::unordered_map<ZVSoundHandle, std::shared_ptr<SimulatedStream>> remaining;
-    {
+    auto remaining = [this] {
         std::lock_guard<std::mutex> lock(streamsMutex);
-        remaining.swap(streams);
-    }
+        return streams.TakeAll();
+    }();
     for (auto& entry : remaining) {
-        entry.second->Shutdown();
+        if (entry.second) {
+            entry.second->Shutdown();
+        }
     }
     remaining.clear();
     recorder.Stop();
@@ -77,10 +80,11 @@ void SimulatedDevice::ReadEnvironment() {
 }
 
 ZVResult SimulatedDevice::GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
+                                                    float /*formatHint*/,
                                                     AudioBufferFormat* outFormat,
                                                     uint32_t* outRecommendedSize,
                                                     uint32_t* outMinimumSize) {
-    if (ZVResult injected = failures.Take(kSimCallGetBufferedOutputDefaults);
+    if (ZVResult injected = failures.Next(PlatformCall::GetBufferedOutputDefaults);
         injected != kResultOk) {
         return injected;
     }
@@ -103,7 +107,7 @@ ZVResult SimulatedDevice::GetBufferedOutputDefaults(uint32_t channelCount, uint3
 ZVResult SimulatedDevice::CreateSound(const AudioBufferFormat* format, uint32_t bufferSize,
                                       ZVAudioBufferCallback callback, void* context,
                                       ZVSoundHandle* outHandle) {
-    if (ZVResult injected = failures.Take(kSimCallCreateSoundWithBufferedOutput);
+    if (ZVResult injected = failures.Next(PlatformCall::CreateSoundWithBufferedOutput);
         injected != kResultOk) {
         return injected;
     }
@@ -113,12 +117,24 @@ ZVResult SimulatedDevice::CreateSound(const AudioBufferFormat* format, uint32_t 
         return kSimResultInvalidArgument;
     }
     const uint32_t frames = bufferSize == 0 ? kRecommendedFrames : bufferSize;
-    const ZVSoundHandle handle = nextHandle.fetch_add(1, std::memory_order_relaxed);
-    auto stream = std::make_shared<SimulatedStream>(*this, handle, *format, frames,
-                                                    buffersInFlight.load(), callback, context);
+    // The handle is taken first, with no stream behind it until the stream is built.
+    ZVSoundHandle handle = kInvalidSoundHandle;
     {
         std::lock_guard<std::mutex> lock(streamsMutex);
-        streams.emplace(handle, std::move(stream));
+        handle = streams.Add(nullptr);
+    }
+    std::shared_ptr<SimulatedStream> stream;
+    try {
+        stream = std::make_shared<SimulatedStream>(*this, handle, *format, frames,
+                                                   buffersInFlight.load(), callback, context);
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(streamsMutex);
+        streams.Remove(handle);
+        throw;
+    }
+    {
+        std::lock_guard<std::mutex> lock(streamsMutex);
+        *streams.Find(handle) = std::move(stream);
     }
     DeviceCounters::Increment(counters.streamsCreated);
     *outHandle = handle;
@@ -126,7 +142,7 @@ ZVResult SimulatedDevice::CreateSound(const AudioBufferFormat* format, uint32_t 
 }
 
 ZVResult SimulatedDevice::StartSound(ZVSoundHandle handle) {
-    if (ZVResult injected = failures.Take(kSimCallStartSound); injected != kResultOk) {
+    if (ZVResult injected = failures.Next(PlatformCall::StartSound); injected != kResultOk) {
         return injected;
     }
     const auto stream = Find(handle);
@@ -134,7 +150,7 @@ ZVResult SimulatedDevice::StartSound(ZVSoundHandle handle) {
 }
 
 ZVResult SimulatedDevice::StopSound(ZVSoundHandle handle) {
-    if (ZVResult injected = failures.Take(kSimCallStopSound); injected != kResultOk) {
+    if (ZVResult injected = failures.Next(PlatformCall::StopSound); injected != kResultOk) {
         return injected;
     }
     const auto stream = Find(handle);
@@ -142,22 +158,22 @@ ZVResult SimulatedDevice::StopSound(ZVSoundHandle handle) {
 }
 
 ZVResult SimulatedDevice::DestroySound(ZVSoundHandle handle) {
-    if (ZVResult injected = failures.Take(kSimCallDestroySound); injected != kResultOk) {
+    if (ZVResult injected = failures.Next(PlatformCall::DestroySound); injected != kResultOk) {
         return injected;
     }
     std::shared_ptr<SimulatedStream> stream;
     {
         std::lock_guard<std::mutex> lock(streamsMutex);
-        const auto found = streams.find(handle);
-        if (found == streams.end()) {
+        std::shared_ptr<SimulatedStream>* const found = streams.Find(handle);
+        if (found == nullptr || !*found) {
             return kSimResultInvalidHandle;
         }
         // A stream cannot end itself from its own callback: the stop would wait for itself.
-        if (found->second->IsClockThread()) {
+        if ((*found)->IsClockThread()) {
             return kSimResultInvalidState;
         }
-        stream = std::move(found->second);
-        streams.erase(found);
+        stream = std::move(*found);
+        streams.Remove(handle);
     }
     stream->Shutdown();
     DeviceCounters::Increment(counters.streamsDestroyed);
@@ -172,7 +188,7 @@ ZVResult SimulatedDevice::GetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffe
     // A failed fetch leaves an empty descriptor, never a stale pointer.
     outBuffer->data = nullptr;
     outBuffer->size = 0;
-    if (ZVResult injected = failures.Take(kSimCallGetOutputBuffer); injected != kResultOk) {
+    if (ZVResult injected = failures.Next(PlatformCall::GetOutputBuffer); injected != kResultOk) {
         return injected;
     }
     const auto stream = Find(handle);
@@ -180,7 +196,8 @@ ZVResult SimulatedDevice::GetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffe
 }
 
 ZVResult SimulatedDevice::ReleaseOutputBuffer(ZVSoundHandle handle) {
-    if (ZVResult injected = failures.Take(kSimCallReleaseOutputBuffer); injected != kResultOk) {
+    if (ZVResult injected = failures.Next(PlatformCall::ReleaseOutputBuffer);
+        injected != kResultOk) {
         return injected;
     }
     const auto stream = Find(handle);
@@ -242,8 +259,21 @@ void SimulatedDevice::Play(ZVSoundHandle handle, const AudioBufferFormat& format
 
 std::shared_ptr<SimulatedStream> SimulatedDevice::Find(ZVSoundHandle handle) {
     std::lock_guard<std::mutex> lock(streamsMutex);
-    const auto found = streams.find(handle);
-    return found != streams.end() ? found->second : nullptr;
+    const std::shared_ptr<SimulatedStream>* const found = streams.Find(handle);
+    return found != nullptr ? *found : nullptr;
+}
+
+const char* SimulatedDevice::ResultString(ZVResult result) {
+    switch (result) {
+    case kResultOk: return "the call succeeded";
+    case kResultBufferNotReady: return "no output buffer is free yet";
+    case kSimResultInvalidHandle: return "the sound handle is unknown or was destroyed";
+    case kSimResultInvalidArgument: return "an argument is null or out of range";
+    case kSimResultInvalidState: return "the call is not allowed in the stream's current state";
+    case kSimResultOutOfMemory: return "the device ran out of memory or threads";
+    case kSimResultInjectedFailure: return "the call was made to fail on purpose";
+    default: return "unknown result code";
+    }
 }
 
 } // namespace zvsim

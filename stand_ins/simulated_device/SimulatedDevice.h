@@ -3,7 +3,9 @@
 #pragma once
 
 #include "DeviceCounters.h"
-#include "FailureInjector.h"
+#include "FailureScript.h"
+#include "HandleTable.h"
+#include "PlatformModel.h"
 #include "WavRecorder.h"
 #include "ZVSimulatedDevice.h"
 
@@ -11,17 +13,16 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 
 namespace zvsim {
 
 class SimulatedStream;
 
-// One instance lives for as long as the library is loaded. Every method may
-// be called from any thread. `streamsMutex` is held only to look a handle up,
-// add or remove it, never around a stream call; lookups hand out shared
-// pointers, so a stream destroyed during a call stays valid until it returns.
-class SimulatedDevice {
+// One instance lives for as long as the library is loaded: the platform model
+// the library's platform calls go to. Every method may be called from any thread. `streamsMutex` is
+// held only to look a handle up, add or remove it, never around a stream call; lookups hand out
+// shared pointers, so a stream destroyed during a call stays valid until it returns.
+class SimulatedDevice : public zvplatform::PlatformModel {
 public:
     static constexpr uint32_t kRecommendedFrames = 1024;
     static constexpr uint32_t kMinimumFrames = 256;
@@ -41,19 +42,21 @@ public:
     SimulatedDevice(const SimulatedDevice&) = delete;
     SimulatedDevice& operator=(const SimulatedDevice&) = delete;
 
-    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
+    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate, float formatHint,
                                        AudioBufferFormat* outFormat, uint32_t* outRecommendedSize,
-                                       uint32_t* outMinimumSize);
+                                       uint32_t* outMinimumSize) override;
     ZVResult CreateSound(const AudioBufferFormat* format, uint32_t bufferSize,
-                         ZVAudioBufferCallback callback, void* context, ZVSoundHandle* outHandle);
-    ZVResult StartSound(ZVSoundHandle handle);
-    ZVResult StopSound(ZVSoundHandle handle);
-    ZVResult DestroySound(ZVSoundHandle handle);
-    ZVResult GetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuffer);
-    ZVResult ReleaseOutputBuffer(ZVSoundHandle handle);
+                         ZVAudioBufferCallback callback, void* context,
+                         ZVSoundHandle* outHandle) override;
+    ZVResult StartSound(ZVSoundHandle handle) override;
+    ZVResult StopSound(ZVSoundHandle handle) override;
+    ZVResult DestroySound(ZVSoundHandle handle) override;
+    ZVResult GetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuffer) override;
+    ZVResult ReleaseOutputBuffer(ZVSoundHandle handle) override;
+    const char* ResultString(ZVResult result) override;
 
     DeviceCounters& Counters() { return counters; }
-    FailureInjector& Failures() { return failures; }
+    zvplatform::FailureScript& Failures() { return failures; }
     WavRecorder& Recorder() { return recorder; }
 
     double SpeedFactor() const { return speedFactor.load(std::memory_order_relaxed); }
@@ -77,21 +80,20 @@ private:
     void ReadEnvironment();
 
     DeviceCounters counters;
-    FailureInjector failures;
+    zvplatform::FailureScript failures;
     WavRecorder recorder;
 
     std::atomic<double> speedFactor{1.0};
     std::atomic<double> driftPpm{0.0};
     std::atomic<double> pendingStall{0.0};
     std::atomic<uint32_t> buffersInFlight{kDefaultBuffersInFlight};
-    std::atomic<ZVSoundHandle> nextHandle{1};
 
     std::mutex tapMutex;
     ZVSimPlaybackTap tap = nullptr;
     void* tapContext = nullptr;
 
     std::mutex streamsMutex;
-    std::unordered_map<ZVSoundHandle, std::shared_ptr<SimulatedStream>> streams;
+    zvplatform::HandleTable<std::shared_ptr<SimulatedStream>> streams;
 };
 
 } // namespace zvsim

@@ -1,5 +1,6 @@
 #include "SimulatedStream.h"
 
+#include "DeviceClock.h"
 #include "SimulatedDevice.h"
 
 #include <algorithm>
@@ -10,15 +11,8 @@ namespace zvsim {
 
 namespace {
 
-constexpr std::size_t kBufferAlignment = 64;
-constexpr std::size_t kSamplesPerAlignment = kBufferAlignment / sizeof(int16_t);
-
 // The stream whose clock runs on this thread, if any.
 thread_local const SimulatedStream* clockThreadStream = nullptr;
-
-std::size_t RoundUp(std::size_t value, std::size_t multiple) {
-    return (value + multiple - 1) / multiple * multiple;
-}
 
 } // namespace
 
@@ -28,14 +22,8 @@ SimulatedStream::SimulatedStream(SimulatedDevice& owner, ZVSoundHandle streamHan
                                  void* streamContext)
     : device(owner), handle(streamHandle), format(streamFormat), framesPerBuffer(frames),
       samplesPerBuffer(frames * streamFormat.channelCount), callback(streamCallback),
-      context(streamContext), states(bufferCount, BufferState::Free),
-      playQueue(bufferCount, kNoBuffer) {
-    // One extra alignment unit lets the first buffer start on a 64-byte boundary.
-    bufferStride = RoundUp(samplesPerBuffer, kSamplesPerAlignment);
-    storage.assign(bufferStride * bufferCount + kSamplesPerAlignment, 0);
-    const auto address = reinterpret_cast<std::uintptr_t>(storage.data());
-    storageOffset =
-        ((kBufferAlignment - address % kBufferAlignment) % kBufferAlignment) / sizeof(int16_t);
+      context(streamContext) {
+    buffers.Allocate(bufferCount, samplesPerBuffer);
 }
 
 SimulatedStream::~SimulatedStream() {
@@ -104,70 +92,47 @@ ZVResult SimulatedStream::FetchBuffer(AudioOutputBuffer* outBuffer) {
     if (shutDown) {
         return kSimResultInvalidHandle;
     }
-    const auto count = static_cast<uint32_t>(states.size());
-    uint32_t found = kNoBuffer;
-    if (lentBuffer == kNoBuffer) {
-        for (uint32_t i = 0; i < count && found == kNoBuffer; ++i) {
-            const uint32_t candidate = (nextCandidate + i) % count;
-            if (states[candidate] == BufferState::Free) {
-                found = candidate;
-            }
-        }
-    }
-    if (found == kNoBuffer) {
+    int16_t* const data = buffers.Lend();
+    if (data == nullptr) {
         DeviceCounters::Increment(device.Counters().fetchesNotReady);
         return kResultBufferNotReady;
     }
-    states[found] = BufferState::Lent;
-    lentBuffer = found;
-    nextCandidate = (found + 1) % count;
-    outBuffer->data = BufferData(found);
+    outBuffer->data = data;
     outBuffer->size = samplesPerBuffer * static_cast<uint32_t>(sizeof(int16_t));
     DeviceCounters::Increment(device.Counters().buffersFetched);
     return kResultOk;
 }
 
 ZVResult SimulatedStream::ReleaseBuffer() {
-    uint32_t index = kNoBuffer;
+    const int16_t* samples = nullptr;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
         if (shutDown) {
             return kSimResultInvalidHandle;
         }
-        if (lentBuffer == kNoBuffer || releasing) {
+        if (!buffers.IsLent() || releasing) {
             return kSimResultInvalidState;
         }
         // The buffer stays lent while it plays, so no fetch can hand it out meanwhile.
         releasing = true;
-        index = lentBuffer;
+        samples = buffers.LentData();
     }
 
-    device.Play(handle, format, BufferData(index), samplesPerBuffer);
+    device.Play(handle, format, samples, samplesPerBuffer);
 
     std::lock_guard<std::mutex> lock(stateMutex);
-    states[index] = BufferState::Queued;
-    const auto capacity = static_cast<uint32_t>(playQueue.size());
-    playQueue[(queueHead + queueSize) % capacity] = index;
-    ++queueSize;
-    lentBuffer = kNoBuffer;
+    buffers.QueueLent();
     releasing = false;
     return kResultOk;
 }
 
 void SimulatedStream::Run() {
-    using Clock = std::chrono::steady_clock;
     clockThreadStream = this;
 
-    // Deadlines are whole periods counted from an origin, so neither late
-    // wake-ups nor rounding add up to drift. A change of speed or drift starts
-    // a new origin at the last deadline.
-    Clock::time_point origin = Clock::now();
-    double period = PeriodSeconds();
+    // A change of speed or drift starts counting anew at the last deadline.
+    zvplatform::DeviceClock clock;
+    clock.Begin(PeriodSeconds());
     uint64_t periods = 0;
-    const auto deadlineOf = [&](uint64_t count) {
-        return origin + std::chrono::duration_cast<Clock::duration>(
-                            std::chrono::duration<double>(period * static_cast<double>(count)));
-    };
 
     std::unique_lock<std::mutex> lock(stateMutex);
     while (!stopRequested) {
@@ -187,7 +152,8 @@ void SimulatedStream::Run() {
         lock.lock();
 
         ++periods;
-        if (stopSignal.wait_until(lock, deadlineOf(periods), [this] { return stopRequested; })) {
+        if (stopSignal.wait_until(lock, clock.Deadline(periods),
+                                  [this] { return stopRequested; })) {
             break;
         }
         PlayQueuedBufferLocked();
@@ -196,20 +162,18 @@ void SimulatedStream::Run() {
         // starve, as a real device's would, with no request of their own.
         // Counted, not looped over, so that a process paused for hours at a
         // high speed catches up at once.
-        const double behind = std::chrono::duration<double>(Clock::now() - origin).count() / period;
-        if (const auto due = static_cast<uint64_t>(behind); due > periods) {
+        if (const uint64_t due = clock.PeriodsElapsed(); due > periods) {
             const uint64_t missed = due - periods;
             periods = due;
-            const uint64_t played = std::min<uint64_t>(missed, queueSize);
+            const uint64_t played = std::min<uint64_t>(missed, buffers.QueuedCount());
             for (uint64_t i = 0; i < played; ++i) {
                 PlayQueuedBufferLocked();
             }
             DeviceCounters::Increment(device.Counters().starvedPeriods, missed - played);
             DeviceCounters::Increment(device.Counters().clockPeriods, missed - played);
         }
-        if (const double current = PeriodSeconds(); current != period) {
-            origin = deadlineOf(periods);
-            period = current;
+        if (const double current = PeriodSeconds(); current != clock.PeriodSeconds()) {
+            clock.Rebase(periods, current);
             periods = 0;
         }
     }
@@ -218,18 +182,9 @@ void SimulatedStream::Run() {
 
 void SimulatedStream::PlayQueuedBufferLocked() {
     DeviceCounters::Increment(device.Counters().clockPeriods);
-    if (queueSize == 0) {
+    if (buffers.PlayOldest() == nullptr) {
         DeviceCounters::Increment(device.Counters().starvedPeriods);
-        return;
     }
-    const uint32_t index = playQueue[queueHead];
-    states[index] = BufferState::Free;
-    queueHead = (queueHead + 1) % static_cast<uint32_t>(playQueue.size());
-    --queueSize;
-}
-
-int16_t* SimulatedStream::BufferData(uint32_t index) {
-    return storage.data() + storageOffset + bufferStride * index;
 }
 
 double SimulatedStream::PeriodSeconds() const {

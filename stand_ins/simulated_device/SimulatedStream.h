@@ -1,14 +1,13 @@
 // One buffered output stream of the simulated device.
 #pragma once
 
+#include "BufferPool.h"
 #include "ZVAudio.h"
 
 #include <condition_variable>
-#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace zvsim {
 
@@ -52,13 +51,9 @@ public:
     bool IsClockThread() const;
 
 private:
-    enum class BufferState { Free, Lent, Queued };
-    static constexpr uint32_t kNoBuffer = ~uint32_t{0};
-
     void Run();
     void StopLocked();
     void PlayQueuedBufferLocked();
-    int16_t* BufferData(uint32_t index);
     double PeriodSeconds() const;
 
     SimulatedDevice& device;
@@ -76,16 +71,8 @@ private:
     std::condition_variable stopSignal;
     bool stopRequested = false;
     bool shutDown = false;
-    std::vector<int16_t> storage;  // every buffer, each on a 64-byte boundary
-    std::size_t bufferStride = 0;  // samples from one buffer to the next
-    std::size_t storageOffset = 0; // first aligned sample in `storage`
-    std::vector<BufferState> states;
-    std::vector<uint32_t> playQueue; // ring of queued buffer indices, oldest first
-    uint32_t queueHead = 0;
-    uint32_t queueSize = 0;
-    uint32_t lentBuffer = kNoBuffer;
-    bool releasing = false;     // the lent buffer is being played
-    uint32_t nextCandidate = 0; // buffers are lent round-robin
+    zvplatform::BufferPool buffers;
+    bool releasing = false; // the lent buffer is being played
 };
 
 } // namespace zvsim

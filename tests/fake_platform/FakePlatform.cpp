@@ -1,30 +1,13 @@
 #include "FakePlatform.h"
 
-#include "ZVUnityNativeLogging.h"
-
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <new>
 
 namespace zvtest {
 
-namespace {
-constexpr size_t kGuardSamples = 64;
-constexpr int16_t kGuardSample = 0x3C3C;
-} // namespace
-
 const char* FakeCallName(FakeCall call) {
-    switch (call) {
-    case FakeCall::GetBufferedOutputDefaults: return "ZVAudioGetBufferedOutputDefaults";
-    case FakeCall::CreateSoundWithBufferedOutput: return "ZVAudioCreateSoundWithBufferedOutput";
-    case FakeCall::StartSound: return "ZVAudioStartSound";
-    case FakeCall::StopSound: return "ZVAudioStopSound";
-    case FakeCall::DestroySound: return "ZVAudioDestroySound";
-    case FakeCall::GetOutputBuffer: return "ZVAudioGetOutputBuffer";
-    case FakeCall::ReleaseOutputBuffer: return "ZVAudioReleaseOutputBuffer";
-    }
-    return "?";
+    return zvplatform::PlatformCallName(call);
 }
 
 FakePlatform& FakePlatform::Instance() {
@@ -34,44 +17,40 @@ FakePlatform& FakePlatform::Instance() {
 
 void FakePlatform::Reset() {
     std::lock_guard<std::mutex> lock(mutex);
-    calls.clear();
+    calls.Clear();
+    results.Clear();
+    streams.Clear();
+    registered = {};
     logs.clear();
-    scripted.clear();
-    defaults.clear();
     hooks.clear();
-    forcedHandle.reset();
-    lastCreated = kInvalidSoundHandle;
-    callback = nullptr;
-    context = nullptr;
     bufferBytes = 512;
+    buffers.Allocate(1, (bufferBytes + 1) / 2);
+    guardBlock.Reset();
     scribbleOnFailedFetch = false;
-    quiet = false;
     loggerThrows = false;
-    lent = false;
-    lentBuffer.clear();
-    guardBlock.assign(kGuardSamples, kGuardSample);
+    quietReleases = false;
     released.clear();
 }
 
-void FakePlatform::ScriptResults(FakeCall call, std::vector<ZVResult> results) {
-    std::lock_guard<std::mutex> lock(mutex);
-    auto& queue = scripted[call];
-    queue.insert(queue.end(), results.begin(), results.end());
+void FakePlatform::ScriptResults(FakeCall call, std::vector<ZVResult> scripted) {
+    for (const ZVResult result : scripted) {
+        results.Append(call, result);
+    }
 }
 
 void FakePlatform::SetDefaultResult(FakeCall call, ZVResult result) {
-    std::lock_guard<std::mutex> lock(mutex);
-    defaults[call] = result;
+    results.SetStanding(call, result);
 }
 
 void FakePlatform::SetNextHandle(ZVSoundHandle handle) {
     std::lock_guard<std::mutex> lock(mutex);
-    forcedHandle = handle;
+    streams.ForceNextHandle(handle);
 }
 
 void FakePlatform::SetBufferBytes(uint32_t bytes) {
     std::lock_guard<std::mutex> lock(mutex);
     bufferBytes = bytes;
+    buffers.Allocate(1, (bytes + 1) / 2);
 }
 
 void FakePlatform::SetScribbleOnFailedFetch(bool enabled) {
@@ -81,7 +60,8 @@ void FakePlatform::SetScribbleOnFailedFetch(bool enabled) {
 
 void FakePlatform::SetQuiet(bool enabled) {
     std::lock_guard<std::mutex> lock(mutex);
-    quiet = enabled;
+    calls.SetQuiet(enabled);
+    quietReleases = enabled;
 }
 
 void FakePlatform::SetLoggerThrows(bool enabled) {
@@ -96,13 +76,13 @@ void FakePlatform::SetHook(FakeCall call, std::function<void()> hook) {
 
 std::vector<CallRecord> FakePlatform::Calls() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return calls;
+    return calls.Records();
 }
 
 std::vector<FakeCall> FakePlatform::CallKinds() const {
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<FakeCall> kinds;
-    for (const auto& record : calls) {
+    for (const auto& record : calls.Records()) {
         kinds.push_back(record.call);
     }
     return kinds;
@@ -110,8 +90,9 @@ std::vector<FakeCall> FakePlatform::CallKinds() const {
 
 size_t FakePlatform::CountCalls(FakeCall call) const {
     std::lock_guard<std::mutex> lock(mutex);
-    return static_cast<size_t>(std::count_if(calls.begin(), calls.end(),
-                                             [call](const CallRecord& r) { return r.call == call; }));
+    const auto& records = calls.Records();
+    return static_cast<size_t>(std::count_if(
+        records.begin(), records.end(), [call](const CallRecord& r) { return r.call == call; }));
 }
 
 std::vector<LogRecord> FakePlatform::Logs() const {
@@ -126,53 +107,36 @@ std::vector<std::vector<int16_t>> FakePlatform::ReleasedBuffers() const {
 
 bool FakePlatform::GuardBlockUntouched() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return std::all_of(guardBlock.begin(), guardBlock.end(),
-                       [](int16_t s) { return s == kGuardSample; });
+    return guardBlock.Untouched();
 }
 
 ZVAudioBufferCallback FakePlatform::Callback() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return callback;
+    return registered.callback;
 }
 
 void* FakePlatform::Context() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return context;
+    return registered.context;
 }
 
 ZVSoundHandle FakePlatform::LastCreatedHandle() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return lastCreated;
+    return streams.LastAdded();
 }
 
 void FakePlatform::RaiseRequest(ZVSoundHandle handle) const {
-    ZVAudioBufferCallback cb = nullptr;
-    void* ctx = nullptr;
+    zvplatform::StreamCallback target;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        cb = callback;
-        ctx = context;
+        target = registered;
     }
-    if (cb != nullptr) {
-        cb(handle, ctx);
-    }
+    target.Raise(handle);
 }
 
-ZVResult FakePlatform::NextResultLocked(FakeCall call) {
-    auto& queue = scripted[call];
-    if (!queue.empty()) {
-        const ZVResult result = queue.front();
-        queue.pop_front();
-        return result;
-    }
-    const auto it = defaults.find(call);
-    return it != defaults.end() ? it->second : kResultOk;
-}
-
-void FakePlatform::RecordLocked(FakeCall call, ZVSoundHandle handle) {
-    if (!quiet) {
-        calls.push_back({call, handle});
-    }
+ZVResult FakePlatform::RecordLocked(FakeCall call, ZVSoundHandle handle) {
+    calls.Record(call, handle);
+    return results.Next(call);
 }
 
 void FakePlatform::RunHook(FakeCall call) {
@@ -193,8 +157,7 @@ ZVResult FakePlatform::OnCall(FakeCall call, ZVSoundHandle handle) {
     ZVResult result;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        RecordLocked(call, handle);
-        result = NextResultLocked(call);
+        result = RecordLocked(call, handle);
     }
     RunHook(call);
     return result;
@@ -204,15 +167,10 @@ ZVResult FakePlatform::OnCreate(ZVAudioBufferCallback cb, void* ctx, ZVSoundHand
     ZVResult result;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        RecordLocked(FakeCall::CreateSoundWithBufferedOutput, kInvalidSoundHandle);
-        result = NextResultLocked(FakeCall::CreateSoundWithBufferedOutput);
+        result = RecordLocked(FakeCall::CreateSoundWithBufferedOutput, kInvalidSoundHandle);
         if (result == kResultOk) {
-            const ZVSoundHandle handle = forcedHandle ? *forcedHandle : handleCounter++;
-            forcedHandle.reset();
-            *outHandle = handle;
-            lastCreated = handle;
-            callback = cb;
-            context = ctx;
+            registered = {cb, ctx};
+            *outHandle = streams.Add(registered);
         }
     }
     RunHook(FakeCall::CreateSoundWithBufferedOutput);
@@ -223,16 +181,15 @@ ZVResult FakePlatform::OnGetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer
     ZVResult result;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        RecordLocked(FakeCall::GetOutputBuffer, handle);
-        result = NextResultLocked(FakeCall::GetOutputBuffer);
+        result = RecordLocked(FakeCall::GetOutputBuffer, handle);
         if (result == kResultOk) {
-            lentBuffer.assign((bufferBytes + 1) / 2, kUnwrittenSample);
-            outBuffer->data = lentBuffer.data();
+            // A second fetch without a release lends the buffer afresh.
+            buffers.ReturnLent();
+            buffers.Fill(kUnwrittenSample);
+            outBuffer->data = buffers.Lend();
             outBuffer->size = bufferBytes;
-            lent = true;
         } else if (scribbleOnFailedFetch) {
-            outBuffer->data = guardBlock.data();
-            outBuffer->size = static_cast<uint32_t>(guardBlock.size() * sizeof(int16_t));
+            guardBlock.PointAt(outBuffer);
         }
     }
     RunHook(FakeCall::GetOutputBuffer);
@@ -243,13 +200,13 @@ ZVResult FakePlatform::OnReleaseOutputBuffer(ZVSoundHandle handle) {
     ZVResult result;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        RecordLocked(FakeCall::ReleaseOutputBuffer, handle);
-        result = NextResultLocked(FakeCall::ReleaseOutputBuffer);
-        if (lent) {
-            if (!quiet) {
-                released.push_back(lentBuffer);
+        result = RecordLocked(FakeCall::ReleaseOutputBuffer, handle);
+        if (buffers.IsLent()) {
+            if (!quietReleases) {
+                const int16_t* data = buffers.LentData();
+                released.emplace_back(data, data + buffers.SamplesPerBuffer());
             }
-            lent = false;
+            buffers.ReturnLent();
         }
     }
     RunHook(FakeCall::ReleaseOutputBuffer);
@@ -264,18 +221,11 @@ void FakePlatform::OnLog(int32_t level, const std::string& line) {
     }
 }
 
-} // namespace zvtest
-
-using zvtest::FakeCall;
-using zvtest::FakePlatform;
-
-extern "C" {
-
-ZVResult ZVAudioGetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
-                                          float /*formatHint*/, AudioBufferFormat* outFormat,
-                                          uint32_t* outRecommendedSize, uint32_t* outMinimumSize) {
-    const ZVResult result =
-        FakePlatform::Instance().OnCall(FakeCall::GetBufferedOutputDefaults, kInvalidSoundHandle);
+ZVResult FakePlatform::GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
+                                                 float /*formatHint*/, AudioBufferFormat* outFormat,
+                                                 uint32_t* outRecommendedSize,
+                                                 uint32_t* outMinimumSize) {
+    const ZVResult result = OnCall(FakeCall::GetBufferedOutputDefaults, kInvalidSoundHandle);
     if (result == kResultOk) {
         *outFormat = AudioBufferFormat{channelCount, sampleRate, 16, 0};
         *outRecommendedSize = 1024;
@@ -284,34 +234,33 @@ ZVResult ZVAudioGetBufferedOutputDefaults(uint32_t channelCount, uint32_t sample
     return result;
 }
 
-ZVResult ZVAudioCreateSoundWithBufferedOutput(const AudioBufferFormat* /*format*/,
-                                              uint32_t /*bufferSize*/,
-                                              ZVAudioBufferCallback callback, void* context,
-                                              ZVSoundHandle* outHandle) {
-    return FakePlatform::Instance().OnCreate(callback, context, outHandle);
+ZVResult FakePlatform::CreateSound(const AudioBufferFormat* /*format*/, uint32_t /*bufferSize*/,
+                                   ZVAudioBufferCallback callback, void* context,
+                                   ZVSoundHandle* outHandle) {
+    return OnCreate(callback, context, outHandle);
 }
 
-ZVResult ZVAudioStartSound(ZVSoundHandle handle) {
-    return FakePlatform::Instance().OnCall(FakeCall::StartSound, handle);
+ZVResult FakePlatform::StartSound(ZVSoundHandle handle) {
+    return OnCall(FakeCall::StartSound, handle);
 }
 
-ZVResult ZVAudioStopSound(ZVSoundHandle handle) {
-    return FakePlatform::Instance().OnCall(FakeCall::StopSound, handle);
+ZVResult FakePlatform::StopSound(ZVSoundHandle handle) {
+    return OnCall(FakeCall::StopSound, handle);
 }
 
-ZVResult ZVAudioDestroySound(ZVSoundHandle handle) {
-    return FakePlatform::Instance().OnCall(FakeCall::DestroySound, handle);
+ZVResult FakePlatform::DestroySound(ZVSoundHandle handle) {
+    return OnCall(FakeCall::DestroySound, handle);
 }
 
-ZVResult ZVAudioGetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuffer) {
-    return FakePlatform::Instance().OnGetOutputBuffer(handle, outBuffer);
+ZVResult FakePlatform::GetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuffer) {
+    return OnGetOutputBuffer(handle, outBuffer);
 }
 
-ZVResult ZVAudioReleaseOutputBuffer(ZVSoundHandle handle) {
-    return FakePlatform::Instance().OnReleaseOutputBuffer(handle);
+ZVResult FakePlatform::ReleaseOutputBuffer(ZVSoundHandle handle) {
+    return OnReleaseOutputBuffer(handle);
 }
 
-const char* ZVAudioGetResultString(ZVResult result) {
+const char* FakePlatform::ResultString(ZVResult result) {
     switch (result) {
     case kResultOk: return "OK";
     case kResultBufferNotReady: return "BUFFER_NOT_READY";
@@ -319,17 +268,18 @@ const char* ZVAudioGetResultString(ZVResult result) {
     }
 }
 
-} // extern "C"
-
-namespace zv {
-
-void ZVUnityNativeLogging::Log(ZVUnityNativeLogLevel level, const char* format, ...) {
+void FakePlatform::Log(int32_t level, const char* format, va_list args) {
     char line[512];
-    va_list args;
-    va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    FakePlatform::Instance().OnLog(static_cast<int32_t>(level), line);
+    OnLog(level, line);
 }
 
-} // namespace zv
+} // namespace zvtest
+
+namespace zvplatform {
+
+PlatformModel& ActivePlatform() {
+    return zvtest::FakePlatform::Instance();
+}
+
+} // namespace zvplatform

@@ -1,34 +1,27 @@
 #pragma once
 
+#include "BufferPool.h"
+#include "CallLog.h"
+#include "FailureScript.h"
+#include "GuardBlock.h"
+#include "HandleTable.h"
+#include "PlatformCall.h"
+#include "PlatformModel.h"
 #include "ZVAudio.h"
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace zvtest {
 
-enum class FakeCall {
-    GetBufferedOutputDefaults,
-    CreateSoundWithBufferedOutput,
-    StartSound,
-    StopSound,
-    DestroySound,
-    GetOutputBuffer,
-    ReleaseOutputBuffer,
-};
+using FakeCall = zvplatform::PlatformCall;
+using CallRecord = zvplatform::CallRecord;
 
 const char* FakeCallName(FakeCall call);
-
-struct CallRecord {
-    FakeCall call;
-    ZVSoundHandle handle; // kInvalidSoundHandle for calls that take none
-};
 
 struct LogRecord {
     int32_t level;
@@ -40,8 +33,9 @@ struct LogRecord {
 // recorded; result codes can be scripted per call; buffers are lent from
 // storage the fake owns and recorded when released. Hooks run inside a call,
 // without the fake's lock, so that a test can act on another thread while the
-// plug-in is inside that call.
-class FakePlatform {
+// plug-in is inside that call. Handles are not checked: a test may raise a
+// request or make a call with any handle, current, stale or invented.
+class FakePlatform : public zvplatform::PlatformModel {
 public:
     static FakePlatform& Instance();
 
@@ -92,30 +86,38 @@ public:
 
     static constexpr int16_t kUnwrittenSample = 0x5A5A;
 
+    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate, float formatHint,
+                                       AudioBufferFormat* outFormat, uint32_t* outRecommendedSize,
+                                       uint32_t* outMinimumSize) override;
+    ZVResult CreateSound(const AudioBufferFormat* format, uint32_t bufferSize,
+                         ZVAudioBufferCallback callback, void* context,
+                         ZVSoundHandle* outHandle) override;
+    ZVResult StartSound(ZVSoundHandle handle) override;
+    ZVResult StopSound(ZVSoundHandle handle) override;
+    ZVResult DestroySound(ZVSoundHandle handle) override;
+    ZVResult GetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuffer) override;
+    ZVResult ReleaseOutputBuffer(ZVSoundHandle handle) override;
+    const char* ResultString(ZVResult result) override;
+    void Log(int32_t level, const char* format, va_list args) override;
+
 private:
     FakePlatform() { Reset(); }
-    ZVResult NextResultLocked(FakeCall call);
-    void RecordLocked(FakeCall call, ZVSoundHandle handle);
+    ZVResult RecordLocked(FakeCall call, ZVSoundHandle handle);
     void RunHook(FakeCall call);
 
     mutable std::mutex mutex;
-    std::vector<CallRecord> calls;
+    zvplatform::CallLog calls;
+    zvplatform::FailureScript results;
+    zvplatform::HandleTable<zvplatform::StreamCallback> streams;
+    zvplatform::StreamCallback registered;
+    zvplatform::BufferPool buffers;
+    zvplatform::GuardBlock guardBlock;
     std::vector<LogRecord> logs;
-    std::map<FakeCall, std::deque<ZVResult>> scripted;
-    std::map<FakeCall, ZVResult> defaults;
     std::map<FakeCall, std::function<void()>> hooks;
-    ZVSoundHandle handleCounter = 1;
-    std::optional<ZVSoundHandle> forcedHandle;
-    ZVSoundHandle lastCreated = kInvalidSoundHandle;
-    ZVAudioBufferCallback callback = nullptr;
-    void* context = nullptr;
     uint32_t bufferBytes = 512;
     bool scribbleOnFailedFetch = false;
-    bool quiet = false;
     bool loggerThrows = false;
-    bool lent = false;
-    std::vector<int16_t> lentBuffer;
-    std::vector<int16_t> guardBlock;
+    bool quietReleases = false;
     std::vector<std::vector<int16_t>> released;
 };
 

@@ -23,10 +23,10 @@ TEST_F(AudioOutputTest, ConstructionMakesNoPlatformCall) {
 TEST_F(AudioOutputTest, OpensStartsAndReplacesStreamsInOrder) {
     OpenSmallStream();
     const ZVSoundHandle first = platform().LastCreatedHandle();
-    EXPECT_EQ(platform().CallKinds(),
-              (std::vector<FakeCall>{FakeCall::GetBufferedOutputDefaults,
-                                     FakeCall::CreateSoundWithBufferedOutput,
-                                     FakeCall::StartSound}));
+    EXPECT_EQ(
+        platform().CallKinds(),
+        (std::vector<FakeCall>{FakeCall::GetBufferedOutputDefaults,
+                               FakeCall::CreateSoundWithBufferedOutput, FakeCall::StartSound}));
     EXPECT_EQ(zvaudio::soundHandle, first);
     EXPECT_EQ(output->GetStats().ringCapacity, 600u);
 

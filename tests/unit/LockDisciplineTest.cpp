@@ -24,8 +24,8 @@ TEST_F(AudioOutputTest, CallbackFiredDuringStopOrDestroyCompletes) {
         const ZVSoundHandle handle = platform().LastCreatedHandle();
         std::atomic<bool> completed{false};
         platform().SetHook(call, [&] {
-            auto request = std::async(std::launch::async,
-                                      [handle] { platform().RaiseRequest(handle); });
+            auto request =
+                std::async(std::launch::async, [handle] { platform().RaiseRequest(handle); });
             completed = request.wait_for(kDeadlockTimeout) == std::future_status::ready;
         });
         output->ReleaseSound();

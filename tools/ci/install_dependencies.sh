@@ -10,6 +10,7 @@ set -euo pipefail
 
 native=(
   build-essential cmake ninja-build pkg-config python3
+  clang-format-14
   libgtest-dev libgmock-dev libbenchmark-dev
   libswresample-dev libavutil-dev libsdl2-dev
   libzita-resampler-dev libspeexdsp-dev libsamplerate0-dev libsoxr-dev

@@ -2,8 +2,8 @@
 
 #include "AudioOutput.h"
 #include "SineFit.h"
-#include "latency/SteeringClock.h"
 #include "VirtualDevice.h"
+#include "latency/SteeringClock.h"
 
 #include <algorithm>
 #include <cmath>

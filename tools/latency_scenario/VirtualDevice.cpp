@@ -1,36 +1,94 @@
 #include "VirtualDevice.h"
 
-#include "ZVUnityNativeLogging.h"
-
-#include <cstdarg>
-#include <cstdio>
+#include "BufferPool.h"
+#include "HandleTable.h"
+#include "PlatformModel.h"
 
 namespace {
 
 constexpr uint32_t kBuffersInFlight = 3;
 
-struct DeviceState {
-    ZVAudioBufferCallback callback = nullptr;
-    void* context = nullptr;
+// The stream's buffers are a ring of periods: the oldest released one plays next.
+class VirtualModel : public zvplatform::PlatformModel {
+public:
+    ZVResult GetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
+                                       float /*formatHint*/, AudioBufferFormat* outFormat,
+                                       uint32_t* outRecommendedSize,
+                                       uint32_t* outMinimumSize) override {
+        *outFormat = AudioBufferFormat{channelCount, sampleRate, 16, 0};
+        *outRecommendedSize = 1024;
+        *outMinimumSize = 256;
+        return kResultOk;
+    }
+    ZVResult CreateSound(const AudioBufferFormat* format, uint32_t bufferSize,
+                         ZVAudioBufferCallback callback, void* context,
+                         ZVSoundHandle* outHandle) override {
+        stream = {callback, context};
+        handle = streams.Add(stream);
+        framesPerBuffer = bufferSize == 0 ? 1024 : bufferSize;
+        channels = format->channelCount;
+        buffers.Allocate(kBuffersInFlight, framesPerBuffer * channels);
+        started = false;
+        firstTick = true;
+        starved = 0;
+        *outHandle = handle;
+        return kResultOk;
+    }
+    ZVResult StartSound(ZVSoundHandle /*handle*/) override {
+        started = true;
+        return kResultOk;
+    }
+    ZVResult StopSound(ZVSoundHandle /*handle*/) override {
+        started = false;
+        return kResultOk;
+    }
+    ZVResult DestroySound(ZVSoundHandle destroyed) override {
+        streams.Remove(destroyed);
+        started = false;
+        stream = {};
+        handle = kInvalidSoundHandle;
+        return kResultOk;
+    }
+    ZVResult GetOutputBuffer(ZVSoundHandle requested, AudioOutputBuffer* outBuffer) override {
+        int16_t* data = requested == handle ? buffers.Lend() : nullptr;
+        if (data == nullptr) {
+            return kResultBufferNotReady;
+        }
+        outBuffer->data = data;
+        outBuffer->size = static_cast<uint32_t>(buffers.SamplesPerBuffer() * sizeof(int16_t));
+        return kResultOk;
+    }
+    ZVResult ReleaseOutputBuffer(ZVSoundHandle /*handle*/) override {
+        buffers.QueueLent();
+        return kResultOk;
+    }
+    const char* ResultString(ZVResult result) override {
+        return result == kResultOk ? "OK" : "not ready";
+    }
+
+    zvplatform::HandleTable<zvplatform::StreamCallback> streams;
+    zvplatform::StreamCallback stream;
     ZVSoundHandle handle = kInvalidSoundHandle;
-    ZVSoundHandle nextHandle = 1;
-    bool started = false;
-    bool firstTick = true;
+    zvplatform::BufferPool buffers;
     uint32_t framesPerBuffer = 1024;
     uint32_t channels = 2;
-    // kBuffersInFlight buffers; the oldest released one plays next.
-    std::vector<int16_t> buffers;
-    uint32_t oldest = 0;
-    bool lent = false;
-    uint32_t queued = 0;
+    bool started = false;
+    bool firstTick = true;
     uint64_t starved = 0;
-    uint64_t logLines = 0;
     std::vector<int16_t>* capture = nullptr;
 };
 
-DeviceState device;
+VirtualModel device;
 
 } // namespace
+
+namespace zvplatform {
+
+PlatformModel& ActivePlatform() {
+    return device;
+}
+
+} // namespace zvplatform
 
 namespace zvscenario {
 
@@ -42,27 +100,25 @@ VirtualDevice::Played VirtualDevice::Play() {
         device.firstTick = false;
         return Played{nullptr, 0, false};
     }
-    const uint32_t samples = device.framesPerBuffer * device.channels;
-    Played played{nullptr, samples, device.queued == 0};
+    const uint32_t samples = device.buffers.SamplesPerBuffer();
+    Played played{device.buffers.PlayOldest(), samples, false};
+    played.starved = played.samples == nullptr;
     if (played.starved) {
         ++device.starved;
-        if (device.capture != nullptr) {
-            device.capture->insert(device.capture->end(), samples, int16_t{0});
-        }
-        return played;
     }
-    played.samples = device.buffers.data() + size_t{device.oldest} * samples;
     if (device.capture != nullptr) {
-        device.capture->insert(device.capture->end(), played.samples, played.samples + samples);
+        if (played.starved) {
+            device.capture->insert(device.capture->end(), samples, int16_t{0});
+        } else {
+            device.capture->insert(device.capture->end(), played.samples, played.samples + samples);
+        }
     }
-    device.oldest = (device.oldest + 1) % kBuffersInFlight;
-    --device.queued;
     return played;
 }
 
 void VirtualDevice::Request() {
-    if (device.started && device.callback != nullptr) {
-        device.callback(device.handle, device.context);
+    if (device.started) {
+        device.stream.Raise(device.handle);
     }
 }
 
@@ -71,7 +127,7 @@ uint64_t VirtualDevice::StarvedPeriods() {
 }
 
 uint64_t VirtualDevice::LogLines() {
-    return device.logLines;
+    return device.LogLines();
 }
 
 void VirtualDevice::CaptureInto(std::vector<int16_t>* samples) {
@@ -79,88 +135,3 @@ void VirtualDevice::CaptureInto(std::vector<int16_t>* samples) {
 }
 
 } // namespace zvscenario
-
-extern "C" {
-
-ZVResult ZVAudioGetBufferedOutputDefaults(uint32_t channelCount, uint32_t sampleRate,
-                                          float /*formatHint*/, AudioBufferFormat* outFormat,
-                                          uint32_t* outRecommendedSize, uint32_t* outMinimumSize) {
-    *outFormat = AudioBufferFormat{channelCount, sampleRate, 16, 0};
-    *outRecommendedSize = 1024;
-    *outMinimumSize = 256;
-    return kResultOk;
-}
-
-ZVResult ZVAudioCreateSoundWithBufferedOutput(const AudioBufferFormat* format, uint32_t bufferSize,
-                                              ZVAudioBufferCallback callback, void* context,
-                                              ZVSoundHandle* outHandle) {
-    device.callback = callback;
-    device.context = context;
-    device.handle = device.nextHandle++;
-    device.framesPerBuffer = bufferSize == 0 ? 1024 : bufferSize;
-    device.channels = format->channelCount;
-    device.buffers.assign(size_t{device.framesPerBuffer} * device.channels * kBuffersInFlight, 0);
-    device.oldest = 0;
-    device.started = false;
-    device.firstTick = true;
-    device.lent = false;
-    device.queued = 0;
-    device.starved = 0;
-    *outHandle = device.handle;
-    return kResultOk;
-}
-
-ZVResult ZVAudioStartSound(ZVSoundHandle /*handle*/) {
-    device.started = true;
-    return kResultOk;
-}
-
-ZVResult ZVAudioStopSound(ZVSoundHandle /*handle*/) {
-    device.started = false;
-    return kResultOk;
-}
-
-ZVResult ZVAudioDestroySound(ZVSoundHandle /*handle*/) {
-    device.started = false;
-    device.callback = nullptr;
-    device.handle = kInvalidSoundHandle;
-    return kResultOk;
-}
-
-ZVResult ZVAudioGetOutputBuffer(ZVSoundHandle handle, AudioOutputBuffer* outBuffer) {
-    if (handle != device.handle || device.lent || device.queued >= kBuffersInFlight) {
-        return kResultBufferNotReady;
-    }
-    device.lent = true;
-    const size_t samples = size_t{device.framesPerBuffer} * device.channels;
-    outBuffer->data =
-        device.buffers.data() + (device.oldest + device.queued) % kBuffersInFlight * samples;
-    outBuffer->size = static_cast<uint32_t>(samples * sizeof(int16_t));
-    return kResultOk;
-}
-
-ZVResult ZVAudioReleaseOutputBuffer(ZVSoundHandle /*handle*/) {
-    device.lent = false;
-    ++device.queued;
-    return kResultOk;
-}
-
-const char* ZVAudioGetResultString(ZVResult result) {
-    return result == kResultOk ? "OK" : "not ready";
-}
-
-} // extern "C"
-
-namespace zv {
-
-void ZVUnityNativeLogging::Log(ZVUnityNativeLogLevel /*level*/, const char* format, ...) {
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    ++device.logLines;
-    std::fprintf(stderr, "plug-in log: %s\n", line);
-}
-
-} // namespace zv
