@@ -139,6 +139,7 @@ void SimulatedStream::Run() {
         // A stalled device thread asks for nothing; the catch-up below accounts for the
         // periods that pass meanwhile.
         if (const double stall = device.TakeStall(); stall > 0.0) {
+            using Clock = zvplatform::DeviceClock::Clock;
             const auto wake =
                 Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(stall / device.SpeedFactor()));
