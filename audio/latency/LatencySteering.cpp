@@ -114,6 +114,7 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
         bufferSamples > 0 ? static_cast<double>(bufferSamples) : static_cast<double>(largestRoom);
     const double reserve = std::max(above, static_cast<double>(largestRoom)) + buffer;
     const double limit = std::max(0.0, static_cast<double>(ringCapacity) - reserve);
+    limitSamples = static_cast<uint32_t>(limit) / channels * channels;
 
     if (requestedSamples <= glidingSamples) {
         glidingSamples = requestedSamples; // reached by cuts or by the loop
@@ -131,6 +132,7 @@ void LatencySteering::UpdateTargetLocked(double seconds) {
     // its rate; the margin covers the queue meanwhile. One that outgrows the margin, or
     // any while a lead-in settles, is met at once.
     const double floor = needed + Samples(kMarginSeconds);
+    neededWithMargin = floor;
     bool needGlides = false;
     if (floor <= needFloor || SteeringClock::Now() < settledAt) {
         needFloor = floor;
@@ -326,6 +328,10 @@ void LatencySteering::OnTakeLocked(uint32_t queuedBefore, uint32_t taken, uint32
     // A buffer taken late, for a request that had waited, is still ahead of the platform's
     // playback as much as one taken on time.
     playingSamples = requested;
+}
+
+uint32_t LatencySteering::NeededSamples() const {
+    return static_cast<uint32_t>(std::ceil(neededWithMargin / channels)) * channels;
 }
 
 void LatencySteering::SetRequestedLocked(uint32_t requested) {

@@ -6,6 +6,7 @@
 #include "SampleRingBuffer.h"
 #include "latency/VariableRateResampler.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <vector>
@@ -137,7 +138,15 @@ public:
 
     // Under streamMutex. The effective target, whole frames.
     uint32_t TargetSamples() const { return targetSamples; }
-    double DepthSamples() const { return smoothedDepth; }
+    // What the cadence needs, margin included, in whole frames, whether or not the ring
+    // holds it: the effective target is at least this unless LimitSamples is lower.
+    uint32_t NeededSamples() const;
+    // The largest effective target the ring allows: its capacity less what the cadence
+    // writes on top of the target and a platform buffer, in whole frames.
+    uint32_t LimitSamples() const { return limitSamples; }
+    // Never negative: a measurement taken against a buffer that has played out reads
+    // below an empty ring.
+    double DepthSamples() const { return std::max(0.0, smoothedDepth); }
     double CorrectionPpm() const { return correctionPpm.load(std::memory_order_relaxed); }
 
 private:
@@ -158,8 +167,10 @@ private:
     uint32_t requestedSamples;
     double glidingSamples;      // the requested target as glided to so far
     double needFloor = 0.0;     // the learnt need with its margin, as glided to so far
+    double neededWithMargin = 0.0;
     double exactTarget = 0.0;   // effective, steered to
     uint32_t targetSamples;     // the same in whole frames, as reported
+    uint32_t limitSamples = 0;  // largest target the ring allows, whole frames
     double neededSamples = 0.0; // learnt need of the cadence, margin excluded
     double needHeldUntil = 0.0; // on SteeringClock
     double lastLearnSeconds = 0.0;
