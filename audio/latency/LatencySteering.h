@@ -1,9 +1,9 @@
 #pragma once
 
+#include "SampleRingBuffer.h"
 #include "latency/CadenceClock.h"
 #include "latency/DepthWindow.h"
 #include "latency/LatencyController.h"
-#include "SampleRingBuffer.h"
 #include "latency/VariableRateResampler.h"
 
 #include <algorithm>
@@ -165,8 +165,8 @@ private:
 
     // Under streamMutex.
     uint32_t requestedSamples;
-    double glidingSamples;      // the requested target as glided to so far
-    double needFloor = 0.0;     // the learnt need with its margin, as glided to so far
+    double glidingSamples;  // the requested target as glided to so far
+    double needFloor = 0.0; // the learnt need with its margin, as glided to so far
     double neededWithMargin = 0.0;
     double exactTarget = 0.0;   // effective, steered to
     uint32_t targetSamples;     // the same in whole frames, as reported

@@ -3,6 +3,7 @@
 // a table, optionally writes an SVG plot of depth over time, and checks the
 // played output of a sine for discontinuities and its SINAD. See docs/latency.md.
 #include "CadenceTable.h"
+#include "EventTable.h"
 #include "Scenario.h"
 #include "SvgPlot.h"
 
@@ -33,7 +34,9 @@ struct Options {
     bool checkSinad = false;
     bool driftTable = true;
     bool cadenceTable = true;
+    bool eventTable = true;
     CadenceOptions cadence;
+    EventOptions events;
 };
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -55,6 +58,11 @@ bool Parse(int argc, char** argv, Options& options) {
             const std::string tables = argv[++i];
             options.driftTable = tables.find("drift") != std::string::npos;
             options.cadenceTable = tables.find("cadence") != std::string::npos;
+            options.eventTable = tables.find("events") != std::string::npos;
+        } else if (arg == "--events-short") {
+            options.events.shortVersion = true;
+        } else if (arg == "--events-long") {
+            options.events.longRun = true;
         } else if (arg == "--cadence-short") {
             options.cadence.shortVersion = true;
         } else if (arg == "--cadence-seconds" && hasValue) {
@@ -69,11 +77,12 @@ bool Parse(int argc, char** argv, Options& options) {
             options.cadence.svgPath = argv[++i];
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--tables drift,cadence] [--check] [--check-sinad]\n"
+                         "usage: %s [--tables drift,cadence,events] [--check] [--check-sinad]\n"
                          "  two-hour table: [--minutes M] [--sine-seconds S] [--svg PATH]\n"
                          "  cadence table: [--cadence-short] [--cadence-seconds S] "
                          "[--callback-jitter-ms R] [--block-jitter-ms B] [--sinad-seconds S] "
-                         "[--cadence-svg PATH]\n",
+                         "[--cadence-svg PATH]\n"
+                         "  event table: [--events-short] [--events-long]\n",
                          argv[0]);
             return false;
         }
@@ -83,7 +92,7 @@ bool Parse(int argc, char** argv, Options& options) {
         options.cadence.seconds >= options.cadence.changeAtSeconds + 2.0 * kSettlingSeconds &&
         options.cadence.sinadSeconds >= 2.0 * kSettlingSeconds + 1.0;
     return options.minutes * 60.0 >= 2.0 * kSettlingSeconds && options.sineSeconds > 31.0 &&
-           cadenceFits && (options.driftTable || options.cadenceTable);
+           cadenceFits && (options.driftTable || options.cadenceTable || options.eventTable);
 }
 
 // Means of consecutive runs of `every` values.
@@ -121,12 +130,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     bool cadenceMet = true;
-    if (options.cadenceTable) {
-        cadenceMet = RunCadenceTables(options.cadence);
-        if (!options.driftTable) {
-            return options.check && !cadenceMet ? 1 : 0;
-        }
+    if (options.eventTable) {
+        cadenceMet = RunEventTable(options.events);
         std::printf("\n");
+    }
+    if (options.cadenceTable) {
+        cadenceMet = RunCadenceTables(options.cadence) && cadenceMet;
+        std::printf("\n");
+    }
+    if (!options.driftTable) {
+        return options.check && !cadenceMet ? 1 : 0;
     }
     const double seconds = options.minutes * 60.0;
     std::printf("48 kHz stereo, blocks and device buffers of %u frames, ring 1 s, target %u ms, "
