@@ -200,14 +200,16 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
     const uint64_t queuedBefore = ring->Available();
     uint32_t leadIn = 0;
     if (steering) {
-        leadIn = steering->QueueLeadInLocked(*ring, count, block,
-                                             bufferRequested.load(std::memory_order_relaxed));
+        // The steering writes the block, with any gap of silence it planned inside it.
+        leadIn = steering->QueueBlockLocked(*ring, count, block, convertBuffer.data(),
+                                            bufferRequested.load(std::memory_order_relaxed));
         latencyCounters.hostSamples += count;
         latencyCounters.ringSamples += leadIn + block.count;
         latencyCounters.samplesRemoved += block.removed;
         latencyCounters.samplesInserted += leadIn;
+    } else {
+        ring->Write(convertBuffer.data(), static_cast<int32_t>(block.count));
     }
-    ring->Write(convertBuffer.data(), static_cast<int32_t>(block.count));
     const uint64_t handed = uint64_t{leadIn} + block.count;
     stats.samplesQueued += handed;
     stats.samplesDropped += queuedBefore + handed - ring->Available();
@@ -314,6 +316,9 @@ void AudioOutput::SetLatencyTarget(uint32_t milliseconds) {
             convertBuffer.resize(joining->RoomFor(largestBlockSamples));
         }
         std::lock_guard<std::mutex> lock(streamMutex);
+        if (joining && ring) {
+            joining->JoinLocked(ring->Available());
+        }
         steering = std::move(joining);
     }
     latencyTargetMilliseconds = milliseconds;

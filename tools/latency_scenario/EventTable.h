@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace zvscenario {
 
 // Changes of the engine's cadence on a running stream, one-off events (hitches with
@@ -11,6 +13,7 @@ namespace zvscenario {
 struct EventOptions {
     bool shortVersion = false; // the subset CTest runs
     bool longRun = false;      // adds six hours of bursts with lateness
+    std::string only;          // rows whose description contains this, when set
 };
 
 bool RunEventTable(const EventOptions& options);

@@ -61,6 +61,8 @@ bool Parse(int argc, char** argv, Options& options) {
             options.eventTable = tables.find("events") != std::string::npos;
         } else if (arg == "--events-short") {
             options.events.shortVersion = true;
+        } else if (arg == "--events-only" && hasValue) {
+            options.events.only = argv[++i];
         } else if (arg == "--events-long") {
             options.events.longRun = true;
         } else if (arg == "--cadence-short") {
