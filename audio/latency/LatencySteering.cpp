@@ -6,8 +6,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 
 namespace zvaudio {
 
@@ -49,7 +47,7 @@ LatencySteering::LatencySteering(uint32_t channelCount, uint32_t rate, uint32_t 
       requestedSamples(requested), glidingSamples(requested),
       targetSamples(std::min(requested, capacity) / channels * channels),
       requestClock(1.0 / sampleRate, kRequestClockHz), blockClock(1.0 / sampleRate, kBlockClockHz),
-      need(sampleRate * channels, kMarginSeconds * sampleRate * channels), gapPlanned(!midStream), joining(midStream),
+      need(sampleRate * channels, kMarginSeconds * sampleRate * channels), gapPlanned(!midStream), joining(midStream), audioQueued(midStream),
       controller(VariableRateResampler::kMaxDeviation), resampler(channels),
       fadeFrom(size_t{kCrossfadeFrames} * channels) {
     // A block of the largest size already seen finds its room: the first one after a new
@@ -99,7 +97,7 @@ LatencySteering::Block LatencySteering::Prepare(const float* data, uint32_t coun
                 static_cast<uint32_t>(room)};
     if (shape) {
         // After silence the platform padded, there is nothing to fade out.
-        const bool fadeOut = measuredOnce && dry != kPadded;
+        const bool fadeOut = audioQueued && dry != kPadded;
         ShapeForGap(outFrames, fadeOut ? kCrossfadeFrames : 0, block);
         if (block.shaped) {
             gapPlanned = false;
@@ -263,9 +261,10 @@ void LatencySteering::RemoveFrames(float* block, uint32_t frames, uint32_t remov
 }
 
 void LatencySteering::JoinLocked(uint32_t queued) {
-    // Two blocks deep, the queue can give the 14 frames of the filter's delay at once, and
-    // a control switched on and off again leaves the depth as it was.
-    resampler.StartAtNextInput(queued < 2 * largestRoom);
+    // A block and the delay deep, the queue can give the 14 frames of the filter's delay
+    // at once, and a control switched on and off again leaves the depth as it was.
+    const auto delay = static_cast<uint32_t>(VariableRateResampler::kTaps) * channels;
+    resampler.StartAtNextInput(queued < largestRoom + delay);
 }
 
 // ---- Intake, under the lock ---------------------------------------------------------------
@@ -281,6 +280,7 @@ uint32_t LatencySteering::QueueBlockLocked(SampleRingBuffer& ring, uint32_t host
     if (mode == Mode::Joining && !measured &&
         !JoinRunningStreamLocked(measuredNow, requestPending, now)) {
         WriteLocked(ring, block, pcm, 0);
+        audioQueued = true;
         return 0;
     }
     UpdateTargetLocked(hostSeconds, now);
@@ -301,10 +301,9 @@ uint32_t LatencySteering::QueueBlockLocked(SampleRingBuffer& ring, uint32_t host
     } else if (block.shaped) {
         gap = GapSamplesLocked(measuredNow);
     }
-    if (gap > 0 && std::getenv("ZV_STEER_TRACE")) {
-        std::fprintf(stderr, "DBG %.3f gap %u mode %d seen %.0f held %.0f low %.0f buf %u smooth %.0f mean %.0f target %.0f hold %.0f\n", now, gap, static_cast<int>(mode), need.Seen(), need.Held(), Lowest(), bufferSamples, smoothedDepth, blockDepths.Mean(), exactTarget, holdSamples);
-    }
     WriteLocked(ring, block, pcm, gap);
+    lastQueued = ring.Available();
+    audioQueued = audioQueued || block.count > 0;
     FollowDepthLocked(measuredNow, block, gap, leadInDone, now, hostSeconds);
     LearnNeedLocked(now, hostSeconds);
     UpdateTargetLocked(0.0, now);
@@ -327,7 +326,9 @@ LatencySteering::Measurement LatencySteering::MeasureDepthLocked(const SampleRin
     // lasting offset, never moves the measured depth; what is left is the block's
     // lateness or bunching, which it takes out.
     const double deviation = Samples(lateness);
-    if (!measured || mode == Mode::LeadIn) {
+    if (!measured || mode == Mode::LeadIn || now < quietUntil) {
+        // Until the block loop has its phase again after a catch-up, a block is measured
+        // as it stands.
         meanDeviation = deviation;
     }
     // Quick while the loop locks on, then slow, so that it follows the loop's settling
@@ -416,8 +417,9 @@ void LatencySteering::UpdateTargetLocked(double seconds, double now) {
     const auto fit = [&](double depth) {
         return depth > limit ? std::max(limit, std::min(depth, holds)) : depth;
     };
-    const double low = fit(std::max(glidingSamples, raise));
-    const double high = fit(std::max(glidingSamples, held));
+    const double requested = std::min(glidingSamples, limit);
+    const double low = std::max(requested, fit(raise));
+    const double high = std::max(requested, fit(held));
     holdSamples = high;
     double wanted =
         mode == Mode::LeadIn || !measured ? high : std::clamp(smoothedDepth, low, high);
@@ -492,12 +494,10 @@ void LatencySteering::FollowDepthLocked(const Measurement& measuredNow, const Bl
         requestDepths.Clear();
         need.Forget();
         measured = true;
-        measuredOnce = true;
         SetModeLocked(Mode::Settling, now);
     } else if (!measured) {
         firstDepth = smoothedDepth = steadyDepth;
         measured = true;
-        measuredOnce = true;
     } else {
         // A cut lowers every depth from here on by what it removed, a gap raises it.
         const double moved = static_cast<double>(gap) - block.removed;
@@ -562,11 +562,12 @@ void LatencySteering::PlanNextBlockLocked(double now) {
     const double farAbove = mode == Mode::Settling ? kSettlingCutSeconds : kFarAboveSeconds;
     const bool needRising = need.Seen() > need.Held() + Samples(kMarginSeconds);
     double cut = 0.0;
-    if (lastDepth + largestRoom > ringCapacity) {
+    if (lastQueued + largestRoom > ringCapacity) {
         // Down to what the cadence held before: what this window saw is the catch-up.
         const double before =
             std::max(glidingSamples, std::max(need.Held(), BufferOrBlock()) + Samples(kMarginSeconds));
-        cut = lastDepth - std::min(before, holdSamples) - Samples(kCutUntilSeconds);
+        // The margin again for what a catch-up's timing leaves uncertain.
+        cut = lastDepth - std::min(before, holdSamples) - Samples(kMarginSeconds);
         quietUntil = now + kQuietSeconds;
         // What came before the catch-up says nothing of the queue after this cut, which
         // takes only audio still to come: measured afresh from the depth it has now.
@@ -576,9 +577,6 @@ void LatencySteering::PlanNextBlockLocked(double now) {
         need.Forget();
     } else if (level - holdSamples > Samples(farAbove) && !needRising) {
         cut = std::min(level - holdSamples - Samples(kCutUntilSeconds), Lowest() - floor);
-    }
-    if (std::getenv("ZV_STEER_TRACE") && (cut > 0 || std::fmod(now, 1.0) < 0.02)) {
-        std::fprintf(stderr, "DBG %.3f plan cut %.0f mode %d seen %.0f rec %.0f held %.0f low %.0f level %.0f smooth %.0f target %.0f hold %.0f last %.0f\n", now, cut, static_cast<int>(mode), need.Seen(), need.Recurring(), need.Held(), Lowest(), level, smoothedDepth, exactTarget, holdSamples, lastDepth);
     }
     if (cut >= Samples(kCutUntilSeconds)) {
         plannedCutFrames = Frames(cut) / channels;

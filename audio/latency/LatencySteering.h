@@ -223,6 +223,7 @@ private:
     double holdSamples = 0.0;    // the depth is not steered above this, nor cut below it
     double lastDepth = 0.0;      // after the last block
     double lastSteadyDepth = 0.0;
+    uint32_t lastQueued = 0;     // in the ring after the last block
     double quietUntil = 0.0;     // on SteeringClock: the need is not learnt until then
     double modeSince = 0.0;      // on SteeringClock: when the mode last changed
     double meanDeviation = 0.0;  // of blocks from the block loop's predictions, as depth
@@ -250,7 +251,7 @@ private:
     bool gapPlanned;               // shape the next block for a gap
     bool joining;                  // correction never below 0
     bool holdIntegral = false;
-    bool measuredOnce = false;     // audio has been queued: a gap fades it out
+    bool audioQueued;              // the stream has had audio: a gap fades it out
 
     // Intake only.
     LatencyController controller;

@@ -220,8 +220,8 @@ TEST_F(LatencyControlTest, FastPathsKeepFramesWholeAndTheCountsBalanced) {
     RunSteadily(1000);
 
     const ZVAudioOutputLatencyStats latency = output->GetLatencyStats();
-    // The hitch showed a cadence that needs more than 40 ms; it is held for a minute.
-    EXPECT_GT(latency.targetSamples, 3840u);
+    // A hitch is not a cadence: 21 s after it the target is the requested one again.
+    EXPECT_EQ(latency.targetSamples, 3840u);
     EXPECT_GT(latency.samplesInserted, 0u);
     EXPECT_GT(latency.samplesRemoved, 0u);
     EXPECT_EQ(latency.samplesInserted % 2, 0u);
@@ -318,9 +318,10 @@ TEST_F(LatencyControlTest, TargetLeavesRoomInTheRingAndRisesToWhatTheCadenceNeed
         uint32_t minimum; // samples
         uint32_t maximum;
     };
-    // 5 s on a 1 s ring: a host block and a platform buffer stay free, so nothing queued
+    // 5 s on a 1 s ring: a host block and a platform buffer stay free (and what the blocks
+    // write above the steered depth, a few frames more), so nothing queued
     // is overwritten. 1 ms: raised to a platform buffer and the margin (4 ms), within 1 ms.
-    for (const Case c : {Case{5000, 96000 - 2 * 2048 - 8, 96000 - 2 * 2048}, Case{1, 2432, 2528},
+    for (const Case c : {Case{5000, 96000 - 2 * 2048 - 16, 96000 - 2 * 2048}, Case{1, 2432, 2528},
                          Case{60, 5760, 5760}}) {
         SCOPED_TRACE(c.milliseconds);
         platform().Reset();

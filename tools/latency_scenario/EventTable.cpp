@@ -478,7 +478,14 @@ bool RunEventTable(const EventOptions& options) {
             (!options.only.empty() && row.what.find(options.only) == std::string::npos)) {
             continue;
         }
-        const ScenarioResult run = RunScenario(row.settings);
+        ScenarioSettings settings = row.settings;
+        settings.capture = std::getenv("ZV_SCENARIO_DUMP") != nullptr;
+        const ScenarioResult run = RunScenario(settings);
+        if (settings.capture) {
+            FILE* dump = std::fopen(std::getenv("ZV_SCENARIO_DUMP"), "wb");
+            std::fwrite(run.played.data(), 2, run.played.size(), dump);
+            std::fclose(dump);
+        }
         const Verdict verdict = Judge(row, run);
         if (std::getenv("ZV_SCENARIO_TRACE") != nullptr) {
             for (const auto& gap : run.silentRunList) {
@@ -492,6 +499,12 @@ bool RunEventTable(const EventOptions& options) {
             for (const auto& insert : run.inserts) {
                 std::printf("  inserted at %.3f s, %llu samples\n", insert.seconds,
                             static_cast<unsigned long long>(insert.samples));
+            }
+            for (size_t w = 0; w < run.windowSinadDb.size(); ++w) {
+                if (run.windowSinadDb[w] < 92.0f || (run.windowSeconds[w] > 59.8 && run.windowSeconds[w] < 60.1)) {
+                    std::printf("  window at %.3f s: %.1f dB, step %.0f\n", run.windowSeconds[w],
+                                run.windowSinadDb[w], run.windowStep[w]);
+                }
             }
             for (size_t s = 0; s < run.timeDepthMs.size(); s += 5) {
                 std::printf("  %zu s: depth %.1f ms, control %.1f, target %.1f, %+.0f ppm\n", s,
