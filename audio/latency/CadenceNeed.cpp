@@ -30,11 +30,13 @@ void CadenceNeed::CloseWindow(double now) {
     filled = std::min(filled + 1, kHistoryWindows);
 
     recurring = HighestRecurring();
+    falling = false;
     if (recurring >= held) {
         held = recurring;
         heldUntil = now + kHoldSeconds;
     } else if (now > heldUntil) {
         held = std::max(recurring, held - kFallPerSecond * samplesPerSecond * (now - lastClose));
+        falling = held > recurring;
     }
     lastClose = now;
 }

@@ -41,6 +41,8 @@ public:
     double Recurring() const { return recurring; }
     // The same, held for kHoldSeconds after it last rose and then let fall slowly.
     double Held() const { return held; }
+    // The held need is falling at kFallPerSecond.
+    bool Falling() const { return falling; }
 
     // The queue ran dry: what the current window showed on the way says nothing of the
     // cadence. The history and what recurred in it stay.
@@ -61,6 +63,7 @@ private:
     double recurring = 0.0;
     double held = 0.0;
     double heldUntil = 0.0;
+    bool falling = false;
     double lastClose = 0.0;
 };
 

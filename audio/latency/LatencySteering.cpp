@@ -118,6 +118,9 @@ double LatencySteering::SteerRate(double blockSeconds) {
                    VariableRateResampler::kMaxDeviation);
     const double step = kSlewPerSecond * blockSeconds;
     const double correction = std::clamp(wanted, appliedCorrection - step, appliedCorrection + step);
+    if (correction != wanted && !holdIntegral) {
+        controller.Track(correction - targetSlope, errorSeconds);
+    }
     correctionPpm.store(correction * 1e6, std::memory_order_relaxed);
     return correction;
 }
@@ -384,9 +387,8 @@ void LatencySteering::UpdateTargetLocked(double seconds, double now) {
 
     if (requestedSamples <= glidingSamples) {
         glidingSamples = requestedSamples; // reached by cuts or by the loop
-    } else {
-        glidingSamples =
-            std::min<double>(requestedSamples, glidingSamples + Samples(kGlidePerSecond * seconds));
+    } else if (mode != Mode::Joining) {
+        glidingSamples += GlideStep(requestedSamples - glidingSamples, seconds);
     }
 
     // The need seen now, and that of the pattern recurring in the history, are met at
@@ -421,8 +423,13 @@ void LatencySteering::UpdateTargetLocked(double seconds, double now) {
     const double low = std::max(requested, fit(raise));
     const double high = std::max(requested, fit(held));
     holdSamples = high;
-    double wanted =
-        mode == Mode::LeadIn || !measured ? high : std::clamp(smoothedDepth, low, high);
+    // Between the two the depth is steered to where it has been lately, so that the loop
+    // still learns the drift from it but does not pull it to either edge.
+    if (seconds > 0.0) {
+        bandDepth += (smoothedDepth - bandDepth) * (1.0 - std::exp(-seconds / kBandSeconds));
+    }
+    double wanted = mode == Mode::LeadIn || !measured ? high : std::clamp(bandDepth, low, high);
+    bandDepth = std::clamp(bandDepth, low, high);
     const double cap = fit(neededSamples);
     // Only a glide to a higher request is fed forward: a need is met at once, and its fall
     // is slow enough for the loop alone.
@@ -435,24 +442,39 @@ void LatencySteering::UpdateTargetLocked(double seconds, double now) {
         // nothing is cut or padded for it.
         const double from = std::max(exactTarget, smoothedDepth);
         const double top = std::max(limit, cap);
-        if (now - modeSince >= kSettlingSeconds &&
-            high <= from + Samples(kGlidePerSecond * seconds)) {
+        if (now - modeSince >= kSettlingSeconds && high <= from && glideRate == 0.0) {
             SetModeLocked(Mode::Steady, now);
             joining = false;
         } else {
-            wanted = std::min(from + Samples(kGlidePerSecond * seconds), top);
+            wanted = std::min(from + GlideStep(std::min(high, top) - from, seconds), top);
+            glidingSamples = std::min<double>(requestedSamples, wanted);
             glidingToRequest = wanted < top;
         }
     }
     if (seconds > 0.0) {
-        const double slope = glidingToRequest ? std::clamp(Seconds(wanted - exactTarget) / seconds,
-                                                           0.0, kGlidePerSecond)
-                                              : 0.0;
-        // Eased in and out, so that the rate never steps.
-        targetSlope += (slope - targetSlope) * (1.0 - std::exp(-seconds / kEaseSeconds));
+        // The glide's own rate is fed forward, and so is the fall of a held need that sets
+        // the target; neither steps.
+        double slope = glidingToRequest ? glideRate : 0.0;
+        if (!glidingToRequest && need.Falling() && wanted >= high && high > low) {
+            slope = -CadenceNeed::kFallPerSecond;
+        }
+        const double step = kSlewPerSecond * seconds;
+        targetSlope = std::clamp(slope, targetSlope - step, targetSlope + step);
     }
     exactTarget = wanted;
     targetSamples = static_cast<uint32_t>(wanted) / channels * channels;
+}
+
+double LatencySteering::GlideStep(double remaining, double seconds) {
+    // As fast as the glide bound allows, and slow enough to stop at the end, speeding up
+    // and slowing down at half the correction's slew, which leaves the other half to the
+    // loop: rate^2 / (2 acceleration) is the distance a stop takes.
+    constexpr double kAcceleration = kSlewPerSecond / 2.0;
+    const double stoppable = std::sqrt(2.0 * kAcceleration * std::max(0.0, Seconds(remaining)));
+    const double step = kAcceleration * seconds;
+    glideRate = std::clamp(std::min(kGlidePerSecond, stoppable), std::max(0.0, glideRate - step),
+                           glideRate + step);
+    return std::clamp(Samples(glideRate * seconds), 0.0, std::max(0.0, remaining));
 }
 
 uint32_t LatencySteering::GapSamplesLocked(const Measurement& measuredNow) {
@@ -488,7 +510,9 @@ void LatencySteering::FollowDepthLocked(const Measurement& measuredNow, const Bl
     if (leadInDone) {
         depth -= measuredNow.early;
         steadyDepth -= measuredNow.early;
-        firstDepth = smoothedDepth = steadyDepth;
+        firstDepth = smoothedDepth = bandDepth = steadyDepth;
+        // A join that found the stream dry glides on from the depth its lead-in gave.
+        glidingSamples = std::max(glidingSamples, std::min<double>(requestedSamples, steadyDepth));
         // What the queue did before it ran dry says nothing about the cadence.
         blockDepths.Clear();
         requestDepths.Clear();
@@ -496,13 +520,14 @@ void LatencySteering::FollowDepthLocked(const Measurement& measuredNow, const Bl
         measured = true;
         SetModeLocked(Mode::Settling, now);
     } else if (!measured) {
-        firstDepth = smoothedDepth = steadyDepth;
+        firstDepth = smoothedDepth = bandDepth = steadyDepth;
         measured = true;
     } else {
         // A cut lowers every depth from here on by what it removed, a gap raises it.
         const double moved = static_cast<double>(gap) - block.removed;
         firstDepth += moved;
         smoothedDepth += moved;
+        bandDepth += moved;
         blockDepths.Shift(moved);
         requestDepths.Shift(moved);
         firstDepth += (steadyDepth - firstDepth) * smoothingWeight;
@@ -571,7 +596,7 @@ void LatencySteering::PlanNextBlockLocked(double now) {
         quietUntil = now + kQuietSeconds;
         // What came before the catch-up says nothing of the queue after this cut, which
         // takes only audio still to come: measured afresh from the depth it has now.
-        firstDepth = smoothedDepth = lastSteadyDepth;
+        firstDepth = smoothedDepth = bandDepth = lastSteadyDepth;
         blockDepths.Clear();
         requestDepths.Clear();
         need.Forget();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -248,6 +249,13 @@ bool RunRow(const Row& row) {
     const ScenarioSettings settings = SettingsOf(row);
     const ScenarioResult run = RunScenario(settings);
     const Outcome outcome = Evaluate(row, run);
+    if (std::getenv("ZV_SCENARIO_TRACE") != nullptr && !outcome.failed.empty()) {
+        for (size_t s = 0; s < run.controlDepthMs.size(); s += 2) {
+            std::printf("  %zu s: depth %.1f ms, control %.1f, target %.1f, %+.0f ppm\n", s,
+                        run.timeDepthMs[s], run.controlDepthMs[s], run.effectiveTargetMs[s],
+                        run.correctionPpm[s]);
+        }
+    }
 
     char target[32];
     if (row.changes) {

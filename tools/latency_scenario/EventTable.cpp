@@ -478,14 +478,7 @@ bool RunEventTable(const EventOptions& options) {
             (!options.only.empty() && row.what.find(options.only) == std::string::npos)) {
             continue;
         }
-        ScenarioSettings settings = row.settings;
-        settings.capture = std::getenv("ZV_SCENARIO_DUMP") != nullptr;
-        const ScenarioResult run = RunScenario(settings);
-        if (settings.capture) {
-            FILE* dump = std::fopen(std::getenv("ZV_SCENARIO_DUMP"), "wb");
-            std::fwrite(run.played.data(), 2, run.played.size(), dump);
-            std::fclose(dump);
-        }
+        const ScenarioResult run = RunScenario(row.settings);
         const Verdict verdict = Judge(row, run);
         if (std::getenv("ZV_SCENARIO_TRACE") != nullptr) {
             for (const auto& gap : run.silentRunList) {
