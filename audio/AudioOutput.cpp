@@ -1,8 +1,8 @@
 #include "AudioOutput.h"
 
 #include "PlatformLog.h"
-#include "conversion/SampleConversion.h"
 #include "StreamLibraryReference.h"
+#include "conversion/SampleConversion.h"
 
 #include <algorithm>
 #include <cinttypes>

@@ -47,9 +47,9 @@ LatencySteering::LatencySteering(uint32_t channelCount, uint32_t rate, uint32_t 
       requestedSamples(requested), glidingSamples(requested),
       targetSamples(std::min(requested, capacity) / channels * channels),
       requestClock(1.0 / sampleRate, kRequestClockHz), blockClock(1.0 / sampleRate, kBlockClockHz),
-      need(sampleRate * channels, kMarginSeconds * sampleRate * channels), gapPlanned(!midStream), joining(midStream), audioQueued(midStream),
-      controller(VariableRateResampler::kMaxDeviation), resampler(channels),
-      fadeFrom(size_t{kCrossfadeFrames} * channels) {
+      need(sampleRate * channels, kMarginSeconds * sampleRate * channels), gapPlanned(!midStream),
+      joining(midStream), audioQueued(midStream), controller(VariableRateResampler::kMaxDeviation),
+      resampler(channels), fadeFrom(size_t{kCrossfadeFrames} * channels) {
     // A block of the largest size already seen finds its room: the first one after a new
     // steering allocates nothing.
     const size_t frames = largestBlockSamples / channels;
@@ -117,7 +117,8 @@ double LatencySteering::SteerRate(double blockSeconds) {
         std::clamp(loop + targetSlope, joining ? 0.0 : -VariableRateResampler::kMaxDeviation,
                    VariableRateResampler::kMaxDeviation);
     const double step = kSlewPerSecond * blockSeconds;
-    const double correction = std::clamp(wanted, appliedCorrection - step, appliedCorrection + step);
+    const double correction =
+        std::clamp(wanted, appliedCorrection - step, appliedCorrection + step);
     if (correction != wanted && !holdIntegral) {
         controller.Track(correction - targetSlope, errorSeconds);
     }
@@ -238,7 +239,8 @@ LatencySteering::Block LatencySteering::Flush() {
             const float rise = Rise(i, frames);
             for (uint32_t c = 0; c < channels; ++c) {
                 float& sample = scratch[size_t{i} * channels + c];
-                const float kept = fadeFrom[size_t{std::min(i, kCrossfadeFrames - 1)} * channels + c];
+                const float kept =
+                    fadeFrom[size_t{std::min(i, kCrossfadeFrames - 1)} * channels + c];
                 sample = kept + (sample - kept) * rise;
             }
         }
@@ -294,8 +296,8 @@ uint32_t LatencySteering::QueueBlockLocked(SampleRingBuffer& ring, uint32_t host
         if (block.shaped) {
             gap = GapSamplesLocked(measuredNow);
             leadInDone = true;
-        } else if (measured && measuredNow.steadyDepth - measuredNow.early + block.count >=
-                                   exactTarget) {
+        } else if (measured &&
+                   measuredNow.steadyDepth - measuredNow.early + block.count >= exactTarget) {
             // A catch-up refilled the ring by itself.
             leadInDone = true;
             quietUntil = now + kQuietSeconds;
@@ -379,7 +381,8 @@ void LatencySteering::UpdateTargetLocked(double seconds, double now) {
     // be played, whatever the phase of the requests.
     const double above = blockDepths.Empty() ? 0.0 : blockDepths.Highest() - blockDepths.Mean();
     const double writes = std::max(above, static_cast<double>(largestRoom));
-    const double limit = std::max(0.0, static_cast<double>(ringCapacity) - writes - BufferOrBlock());
+    const double limit =
+        std::max(0.0, static_cast<double>(ringCapacity) - writes - BufferOrBlock());
     limitSamples = static_cast<uint32_t>(limit) / channels * channels;
     // What the ring holds at all: the played buffer is not in it.
     const double holds =
@@ -589,8 +592,8 @@ void LatencySteering::PlanNextBlockLocked(double now) {
     double cut = 0.0;
     if (lastQueued + largestRoom > ringCapacity) {
         // Down to what the cadence held before: what this window saw is the catch-up.
-        const double before =
-            std::max(glidingSamples, std::max(need.Held(), BufferOrBlock()) + Samples(kMarginSeconds));
+        const double before = std::max(glidingSamples, std::max(need.Held(), BufferOrBlock()) +
+                                                           Samples(kMarginSeconds));
         // The margin again for what a catch-up's timing leaves uncertain.
         cut = lastDepth - std::min(before, holdSamples) - Samples(kMarginSeconds);
         quietUntil = now + kQuietSeconds;

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "SampleRingBuffer.h"
 #include "latency/CadenceClock.h"
 #include "latency/CadenceNeed.h"
 #include "latency/DepthWindow.h"
 #include "latency/LatencyController.h"
-#include "SampleRingBuffer.h"
 #include "latency/VariableRateResampler.h"
 
 #include <algorithm>
@@ -223,22 +223,22 @@ private:
     // Under streamMutex.
     Mode mode;
     uint32_t requestedSamples;
-    double glidingSamples;       // the requested target as glided to so far
-    double exactTarget = 0.0;    // effective, steered to
-    uint32_t targetSamples;      // the same in whole frames, as reported
-    uint32_t limitSamples = 0;   // largest target the ring allows, whole frames
-    double neededSamples = 0.0;  // what the cadence needs now, margin included
-    double holdSamples = 0.0;    // the depth is not steered above this, nor cut below it
-    double lastDepth = 0.0;      // after the last block
+    double glidingSamples;      // the requested target as glided to so far
+    double exactTarget = 0.0;   // effective, steered to
+    uint32_t targetSamples;     // the same in whole frames, as reported
+    uint32_t limitSamples = 0;  // largest target the ring allows, whole frames
+    double neededSamples = 0.0; // what the cadence needs now, margin included
+    double holdSamples = 0.0;   // the depth is not steered above this, nor cut below it
+    double lastDepth = 0.0;     // after the last block
     double lastSteadyDepth = 0.0;
-    uint32_t lastQueued = 0;     // in the ring after the last block
-    double quietUntil = 0.0;     // on SteeringClock: the need is not learnt until then
-    double modeSince = 0.0;      // on SteeringClock: when the mode last changed
-    double meanDeviation = 0.0;  // of blocks from the block loop's predictions, as depth
-    double firstDepth = 0.0;     // smoothing stage one
-    double smoothedDepth = 0.0;  // stage two: the depth steered
-    double bandDepth = 0.0;      // where the depth has been lately, within what is held
-    bool measured = false;       // a depth has been measured
+    uint32_t lastQueued = 0;    // in the ring after the last block
+    double quietUntil = 0.0;    // on SteeringClock: the need is not learnt until then
+    double modeSince = 0.0;     // on SteeringClock: when the mode last changed
+    double meanDeviation = 0.0; // of blocks from the block loop's predictions, as depth
+    double firstDepth = 0.0;    // smoothing stage one
+    double smoothedDepth = 0.0; // stage two: the depth steered
+    double bandDepth = 0.0;     // where the depth has been lately, within what is held
+    bool measured = false;      // a depth has been measured
     double lastBlockSeconds = 0.0;
     double sinceLastBlock = 0.0; // before the block being queued
     CadenceClock requestClock;
@@ -261,7 +261,7 @@ private:
     bool gapPlanned;               // shape the next block for a gap
     bool joining;                  // correction never below 0
     bool holdIntegral = false;
-    bool audioQueued;              // the stream has had audio: a gap fades it out
+    bool audioQueued; // the stream has had audio: a gap fades it out
 
     // Intake only.
     LatencyController controller;

@@ -494,7 +494,8 @@ bool RunEventTable(const EventOptions& options) {
                             static_cast<unsigned long long>(insert.samples));
             }
             for (size_t w = 0; w < run.windowSinadDb.size(); ++w) {
-                if (run.windowSinadDb[w] < 92.0f || (run.windowSeconds[w] > 59.8 && run.windowSeconds[w] < 60.1)) {
+                if (run.windowSinadDb[w] < 92.0f ||
+                    (run.windowSeconds[w] > 59.8 && run.windowSeconds[w] < 60.1)) {
                     std::printf("  window at %.3f s: %.1f dB, step %.0f\n", run.windowSeconds[w],
                                 run.windowSinadDb[w], run.windowStep[w]);
                 }
