@@ -400,7 +400,7 @@ void LatencySteering::UpdateTargetLocked(double seconds, double now) {
     // comes and goes costs neither a cut nor a gap each time. Right after a hitch or a
     // pause, what the queue did on its way to empty says nothing of the cadence: the
     // lead-in goes to what was held.
-    double seen = std::max(need.Seen(), need.Recurring());
+    double seen = need.Seen();
     if (mode == Mode::LeadIn) {
         seen = need.Held();
         if (sinceLastBlock < std::max(kEventSeconds, kEventPeriods * Seconds(largestRoom)) &&
@@ -588,7 +588,10 @@ void LatencySteering::PlanNextBlockLocked(double now) {
     // A ring about to overflow (a catch-up) is cut from the depth it has now.
     const double level = blockDepths.Mean();
     const double farAbove = mode == Mode::Settling ? kSettlingCutSeconds : kFarAboveSeconds;
-    const bool needRising = need.Seen() > need.Held() + Samples(kMarginSeconds);
+    // A need rising above what is held, and setting the target (not below a higher
+    // request), is not cut into.
+    const bool needRising = need.Seen() > need.Held() + Samples(kMarginSeconds) &&
+                            need.Seen() + Samples(kMarginSeconds) >= glidingSamples;
     double cut = 0.0;
     if (lastQueued + largestRoom > ringCapacity) {
         // Down to what the cadence held before: what this window saw is the catch-up.

@@ -64,23 +64,22 @@ struct Span {
         }
         return count;
     }
-    double WorstWindowDb() const {
-        double worst = 1e9;
-        for (size_t w = 0; w < run.windowSinadDb.size(); ++w) {
+    // The lowest or highest of a per-window figure over the windows in the span.
+    template <typename Pick>
+    double Extreme(const std::vector<float>& figure, double none, Pick pick) const {
+        double extreme = none;
+        for (size_t w = 0; w < figure.size(); ++w) {
             if (Holds(run.windowSeconds[w])) {
-                worst = std::min(worst, static_cast<double>(run.windowSinadDb[w]));
+                extreme = pick(extreme, static_cast<double>(figure[w]));
             }
         }
-        return worst;
+        return extreme;
+    }
+    double WorstWindowDb() const {
+        return Extreme(run.windowSinadDb, 1e9, [](double a, double b) { return std::min(a, b); });
     }
     double LargestStep() const {
-        double largest = 0.0;
-        for (size_t w = 0; w < run.windowStep.size(); ++w) {
-            if (Holds(run.windowSeconds[w])) {
-                largest = std::max(largest, static_cast<double>(run.windowStep[w]));
-            }
-        }
-        return largest;
+        return Extreme(run.windowStep, 0.0, [](double a, double b) { return std::max(a, b); });
     }
     // Device periods starved and samples padded, whole seconds inside the span.
     uint64_t Starved() const { return Delta(&RunningTotals::starvedPeriods); }
