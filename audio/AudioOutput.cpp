@@ -123,6 +123,7 @@ void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
     }
     streamChannelCount = channelCount;
     streamSampleRate = sampleRate;
+    samplesFlushedAtSwitchOff = 0;
 
     std::lock_guard<std::mutex> lock(streamMutex);
     soundHandle = handle;
@@ -317,7 +318,7 @@ void AudioOutput::SetLatencyTarget(uint32_t milliseconds) {
         }
         std::lock_guard<std::mutex> lock(streamMutex);
         if (joining && ring) {
-            joining->JoinLocked(ring->Available());
+            joining->JoinLocked(ring->Available(), samplesFlushedAtSwitchOff);
         }
         steering = std::move(joining);
     }
@@ -328,6 +329,11 @@ void AudioOutput::EndSteering() {
     // Host calls are serialised with the intake, so the steering's intake
     // state is ours here; only the ring needs the lock.
     const LatencySteering::Block tail = steering->Flush();
+    // A steering switched off before its first block flushes nothing and took nothing:
+    // what an earlier one flushed is still in the queue.
+    if (tail.count > 0) {
+        samplesFlushedAtSwitchOff = tail.count;
+    }
     if (convertBuffer.size() < tail.count) {
         convertBuffer.resize(tail.count);
     }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "CacheLineAllocator.h"
-#include "latency/LatencySteering.h"
 #include "SampleRingBuffer.h"
 #include "ZVAudio.h"
 #include "ZVAudioOutput.h"
+#include "latency/LatencySteering.h"
 
 #include <atomic>
 #include <cstdint>
@@ -107,6 +107,9 @@ private:
     uint32_t latencyTargetMilliseconds = 0;
     uint32_t streamChannelCount = 0;
     uint32_t streamSampleRate = 0;
+    // What the last switch-off flushed from the resampler: a steering joining after it
+    // may take as much back.
+    uint32_t samplesFlushedAtSwitchOff = 0;
 };
 
 // The callback registered with every stream; context is the AudioOutput. A

@@ -265,11 +265,13 @@ void LatencySteering::RemoveFrames(float* block, uint32_t frames, uint32_t remov
                  (frames - tailStart) * channels * sizeof(float));
 }
 
-void LatencySteering::JoinLocked(uint32_t queued) {
-    // A block and the delay deep, the queue can give the 14 frames of the filter's delay
-    // at once, and a control switched on and off again leaves the depth as it was.
-    const auto delay = static_cast<uint32_t>(VariableRateResampler::kTaps) * channels;
-    resampler.StartAtNextInput(queued < largestRoom + delay);
+void LatencySteering::JoinLocked(uint32_t queued, uint32_t flushedBefore) {
+    // Control switched off and on again: the frames the switch-off flushed are in the
+    // queue, and this steering takes the filter's delay back from them, so that the depth
+    // is left as it was and the first block keeps its pitch. Otherwise the first block is
+    // stretched by the delay, so that nothing is taken from a queue that may be at its low.
+    const auto delay = static_cast<uint32_t>(VariableRateResampler::kTaps / 2) * channels;
+    resampler.StartAtNextInput(flushedBefore < delay || queued < largestRoom + delay);
 }
 
 // ---- Intake, under the lock ---------------------------------------------------------------
@@ -355,11 +357,10 @@ bool LatencySteering::JoinRunningStreamLocked(const Measurement& measuredNow, bo
     if (requestPending) {
         // Joining a stream whose ring the platform found empty: it has run dry, and
         // gliding up from empty would pad request after request with silence. It
-        // starts as a stream does, with a gap to the least depth the cadence needs, in
-        // the next block; this one answers the request as it stands.
+        // starts as a stream does, with one gap to the target, in the next block; this
+        // one answers the request as it stands.
         SetModeLocked(Mode::LeadIn, now);
         joining = false;
-        glidingSamples = 0.0;
         gapPlanned = true;
         return false;
     }

@@ -136,9 +136,9 @@ public:
     Block Flush();
 
     // A host call, under streamMutex, before a steering joining a running stream takes
-    // over: a queue this deep gives the resampler's delay from itself; a shallower one has
-    // the first block stretched by it instead.
-    void JoinLocked(uint32_t queued);
+    // over, finding `queued` samples; flushedBefore is what the last switch-off of control
+    // flushed into the queue (0 if none), which the resampler's delay may take back.
+    void JoinLocked(uint32_t queued, uint32_t flushedBefore);
 
     // Intake, under streamMutex: measures the depth, writes `pcm` (the block Prepare made,
     // converted) to the ring with any gap of silence its shape allows, and plans the
