@@ -2,6 +2,7 @@
 // control off and on against the fake platform.
 #include "AudioOutputFixture.h"
 #include "latency/CadenceClock.h"
+#include "latency/CadenceNeed.h"
 #include "latency/LatencyController.h"
 #include "latency/SteeringClock.h"
 #include "latency/VariableRateResampler.h"
@@ -91,6 +92,35 @@ TEST(CadenceClockTest, FollowsThePaceAndSmoothsLateEvents) {
     }
     EXPECT_NEAR(clock.Period(), period, period * 100e-6); // the drift learnt, not the nominal pace
     EXPECT_LT(worst, 0.0002);
+}
+
+TEST(CadenceNeedTest, HoldsWhatRecursAndForgetsOneEvent) {
+    // Windows of 0.5 s with a need of 100 samples; one event of 1000 in a single window,
+    // then, later, a pattern of 600 in every fourth window.
+    constexpr double kWindow = 0.5;
+    constexpr double kTolerance = 20.0;
+    zvaudio::CadenceNeed need(96000.0, kTolerance);
+    double now = 0.0;
+    const auto window = [&](double level) {
+        for (int i = 0; i < 4; ++i) {
+            need.Observe(level, now, kWindow);
+            now += kWindow / 4;
+        }
+    };
+    for (int w = 0; w < 20; ++w) {
+        window(100.0);
+    }
+    window(1000.0);
+    EXPECT_EQ(need.Seen(), 1000.0); // met at once
+    for (int w = 0; w < 3; ++w) {
+        window(100.0);
+    }
+    EXPECT_EQ(need.Seen(), 100.0);
+    EXPECT_LT(need.Held(), 100.0 + kTolerance); // one event is not a cadence
+    for (int w = 0; w < 16; ++w) {
+        window(w % 4 == 0 ? 600.0 : 100.0);
+    }
+    EXPECT_GE(need.Held(), 600.0 - kTolerance); // a pattern that recurs is
 }
 
 // Virtual time for latency control's measurements, so that a test sets the
