@@ -521,8 +521,10 @@ void LatencySteering::FollowDepthLocked(const Measurement& measuredNow, const Bl
         blockDepths.Clear();
         requestDepths.Clear();
         need.Forget();
+        // A start's lead-in was sized on one block and is trimmed while it settles; one
+        // after the ring ran dry was sized on what the cadence showed, and is not.
+        SetModeLocked(measured ? Mode::Steady : Mode::Settling, now);
         measured = true;
-        SetModeLocked(Mode::Settling, now);
     } else if (!measured) {
         firstDepth = smoothedDepth = bandDepth = steadyDepth;
         measured = true;

@@ -295,7 +295,16 @@ Verdict Judge(const EventRow& row, const ScenarioResult& run) {
             worstGaps = std::max(worstGaps, span.Count(run.silentRunList));
             longest = std::max(longest, span.LongestGapMs(rate));
             worstPoor = std::max(worstPoor, span.WindowsBelow(kPoorDb));
-            starved += span.Starved() + span.Padded();
+            // Starving afterwards: after the change's gap, if it has one.
+            double gapEnd = span.from;
+            for (const auto& gap : run.silentRunList) {
+                if (span.Holds(gap.seconds)) {
+                    gapEnd = gap.seconds + static_cast<double>(gap.frames) / rate;
+                    break;
+                }
+            }
+            const Span afterGap{run, gapEnd + 1.0, span.until};
+            starved += afterGap.Starved() + afterGap.Padded();
         }
         // The second of a change holds what the engine pushed before anything could
         // measure it (a burst of six comes 107 ms early): it is not counted.
