@@ -490,7 +490,7 @@ uint32_t LatencySteering::GapSamplesLocked(const Measurement& measuredNow) {
         // A need the queue does not hold: what its low missed.
         // The cadence may miss it by a little more in the windows to come: the margin
         // again.
-        wanted = BufferOrBlock() + 2.0 * Samples(kMarginSeconds) - requestDepths.Lowest();
+        wanted = BufferOrBlock() + 2.0 * Samples(kMarginSeconds) - Lowest();
     }
     if (wanted <= 0.0) {
         return 0;
@@ -578,11 +578,10 @@ void LatencySteering::PlanNextBlockLocked(double now) {
     if (!steering || bufferSamples == 0 || requestDepths.Empty()) {
         return;
     }
-    // A need the queue misses, a request finding it within kGapBelowSeconds of the buffer
-    // it takes, gets a gap in the next block; the window then carries it, so it is one gap.
-    // (The depth before a block counts what still plays, which no request finds.)
+    // A need the queue misses by more than kGapBelowSeconds gets a gap in the next block;
+    // the window then carries it, so it is one gap.
     const double floor = BufferOrBlock() + Samples(kMarginSeconds);
-    if (!gapPlanned && requestDepths.Lowest() < BufferOrBlock() + Samples(kGapBelowSeconds)) {
+    if (!gapPlanned && Lowest() < BufferOrBlock() + Samples(kGapBelowSeconds)) {
         gapPlanned = true;
         return;
     }

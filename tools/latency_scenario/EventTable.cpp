@@ -127,7 +127,7 @@ std::vector<EventRow> Rows(const EventOptions& options) {
                 row.what = what;
                 row.settings.cadenceSteps = {{kEventAt, burst, 0.0}, {2.0 * kEventAt, 1, 0.0}};
                 row.changes = {kEventAt, 2.0 * kEventAt};
-                row.inShort = burst == 4 && target <= 60 && drift > 0.0;
+                row.inShort = burst == 4 && target == 40 && drift > 0.0;
                 rows.push_back(row);
             }
         }
@@ -137,12 +137,14 @@ std::vector<EventRow> Rows(const EventOptions& options) {
         bursts.settings.burstBlocks = 2;
         bursts.settings.cadenceSteps = {{kEventAt, 6, 0.0}};
         bursts.changes = {kEventAt};
+        bursts.inShort = drift > 0.0;
         rows.push_back(bursts);
         EventRow late =
             Make(Kind::CadenceChange, "lateness <= 5 -> <= 40 ms", Base(drift, 40, 150.0));
         late.settings.blockLatenessMs = 5.0;
         late.settings.cadenceSteps = {{kEventAt, 1, 40.0}};
         late.changes = {kEventAt};
+        late.inShort = drift > 0.0;
         rows.push_back(late);
     }
     // One-off events at 60 s.
