@@ -137,14 +137,12 @@ std::vector<EventRow> Rows(const EventOptions& options) {
         bursts.settings.burstBlocks = 2;
         bursts.settings.cadenceSteps = {{kEventAt, 6, 0.0}};
         bursts.changes = {kEventAt};
-        bursts.inShort = drift > 0.0;
         rows.push_back(bursts);
         EventRow late =
             Make(Kind::CadenceChange, "lateness <= 5 -> <= 40 ms", Base(drift, 40, 150.0));
         late.settings.blockLatenessMs = 5.0;
         late.settings.cadenceSteps = {{kEventAt, 1, 40.0}};
         late.changes = {kEventAt};
-        late.inShort = drift > 0.0;
         rows.push_back(late);
     }
     // One-off events at 60 s.
