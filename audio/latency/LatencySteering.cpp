@@ -573,6 +573,8 @@ void LatencySteering::PlanNextBlockLocked(double now) {
     const double excess = smoothedDepth - exactTarget;
     errorSeconds = Seconds(excess);
     holdIntegral = mode == Mode::Recovering;
+    // Handed to Prepare from here only: the request path changes the mode, never this.
+    joining = mode == Mode::Joining;
 
     const bool steering = mode == Mode::Settling || mode == Mode::Steady;
     if (!steering || bufferSamples == 0 || requestDepths.Empty()) {
@@ -656,7 +658,6 @@ void LatencySteering::OnRequestLocked(uint32_t queued) {
     if (queued == 0 && measured && mode != Mode::LeadIn) {
         // Run dry: the platform waits for the next block.
         SetModeLocked(Mode::LeadIn, now);
-        joining = false;
         dryKind.store(kWaited, std::memory_order_relaxed);
     }
 }
