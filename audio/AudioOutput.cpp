@@ -127,6 +127,7 @@ void AudioOutput::CreateOutputBuffer(uint32_t bufferSize, uint32_t channelCount,
     }
     streamChannelCount = channelCount;
     streamSampleRate = sampleRate;
+    samplesFlushedAtSwitchOff = 0;
 
     std::lock_guard<std::mutex> lock(streamMutex);
     soundHandle = handle;
@@ -192,19 +193,20 @@ void AudioOutput::OnUnityAudio(const float* data, uint32_t count) {
     const uint64_t queuedBefore = ring->Available();
     uint32_t leadIn = 0;
     if (steering) {
-        leadIn = steering->QueueLeadInLocked(*ring, count, block,
-                                             bufferRequested.load(std::memory_order_relaxed));
+        // The steering writes the block, with any gap of silence it planned inside it.
+        leadIn = steering->QueueBlockLocked(*ring, count, block, convertBuffer.data(),
+                                            bufferRequested.load(std::memory_order_relaxed));
         latencyCounters.hostSamples += count;
         latencyCounters.ringSamples += leadIn + block.count;
         latencyCounters.samplesRemoved += block.removed;
         latencyCounters.samplesInserted += leadIn;
+    } else {
+        ring->Write(convertBuffer.data(), static_cast<int32_t>(block.count));
     }
-    QueueConvertedLocked(block.count, queuedBefore, leadIn);
+    CountQueuedLocked(uint64_t{leadIn} + block.count, queuedBefore);
 }
 
-void AudioOutput::QueueConvertedLocked(uint32_t count, uint64_t queuedBefore, uint32_t leadIn) {
-    ring->Write(convertBuffer.data(), static_cast<int32_t>(count));
-    const uint64_t handed = uint64_t{leadIn} + count;
+void AudioOutput::CountQueuedLocked(uint64_t handed, uint64_t queuedBefore) {
     stats.samplesQueued += handed;
     // Whatever the ring overwrote to make room left it unplayed.
     stats.samplesDropped += queuedBefore + handed - ring->Available();
@@ -311,6 +313,9 @@ void AudioOutput::SetLatencyTarget(uint32_t milliseconds) {
             convertBuffer.resize(joining->RoomFor(largestBlockSamples));
         }
         std::lock_guard<std::mutex> lock(streamMutex);
+        if (joining && ring) {
+            joining->JoinLocked(ring->Available(), samplesFlushedAtSwitchOff);
+        }
         steering = std::move(joining);
     }
     latencyTargetMilliseconds = milliseconds;
@@ -320,6 +325,11 @@ void AudioOutput::EndSteering() {
     // Host calls are serialised with the intake, so the steering's intake
     // state is ours here; only the ring needs the lock.
     const LatencySteering::Block tail = steering->Flush();
+    // A steering switched off before its first block flushes nothing and took nothing:
+    // what an earlier one flushed is still in the queue.
+    if (tail.count > 0) {
+        samplesFlushedAtSwitchOff = tail.count;
+    }
     if (convertBuffer.size() < tail.count) {
         convertBuffer.resize(tail.count);
     }
@@ -329,7 +339,9 @@ void AudioOutput::EndSteering() {
         std::lock_guard<std::mutex> lock(streamMutex);
         if (ring && tail.count > 0) {
             latencyCounters.ringSamples += tail.count;
-            QueueConvertedLocked(tail.count, ring->Available(), 0);
+            const uint64_t queuedBefore = ring->Available();
+            ring->Write(convertBuffer.data(), static_cast<int32_t>(tail.count));
+            CountQueuedLocked(tail.count, queuedBefore);
         }
         ended = std::move(steering);
     }

@@ -72,10 +72,10 @@ private:
     // Requires streamMutex held, ring non-null and queuedBefore its Available().
     bool FillOutputBuffer(uint32_t queuedBefore);
 
-    // Queues the first `count` samples of convertBuffer behind `leadIn` samples
-    // already queued, counts what the ring dropped since it held `queuedBefore`,
-    // and answers a request left pending. Requires streamMutex held, ring non-null.
-    void QueueConvertedLocked(uint32_t count, uint64_t queuedBefore, uint32_t leadIn);
+    // Counts `handed` samples just written to the ring and what it dropped since
+    // it held `queuedBefore`, and answers a request left pending. Requires
+    // streamMutex held, ring non-null.
+    void CountQueuedLocked(uint64_t handed, uint64_t queuedBefore);
 
     // A steering for a stream of this format at this target, or null when
     // control is off. Allocates; host calls only.
@@ -114,6 +114,9 @@ private:
     uint32_t latencyTargetMilliseconds = 0;
     uint32_t streamChannelCount = 0;
     uint32_t streamSampleRate = 0;
+    // What the last switch-off flushed from the resampler: a steering joining after it
+    // may take as much back.
+    uint32_t samplesFlushedAtSwitchOff = 0;
 };
 
 // The callback registered with every stream; context is the AudioOutput. A

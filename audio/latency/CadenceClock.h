@@ -33,7 +33,6 @@ public:
     // had nothing to predict from, and after a restart.
     double OnEvent(double now, double units);
 
-    bool Started() const { return started; }
     // When the loop started (or restarted with a length it did not know).
     double StartTime() const { return startTime; }
     // Smoothed time of the latest event.

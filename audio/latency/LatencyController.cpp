@@ -6,9 +6,11 @@ namespace zvaudio {
 
 LatencyController::LatencyController(double bound) : maxCorrection(bound) {}
 
-void LatencyController::Reset() {
-    integral = 0.0;
-    correction = 0.0;
+void LatencyController::Track(double applied, double errorSeconds) {
+    const double integralLimit = maxCorrection / kIntegralGain;
+    integral = std::clamp(-(applied + kProportionalGain * errorSeconds) / kIntegralGain,
+                          -integralLimit, integralLimit);
+    correction = applied;
 }
 
 double LatencyController::Update(double errorSeconds, double elapsedSeconds, bool holdIntegral) {

@@ -21,14 +21,17 @@ public:
     // maxCorrection bounds the result (a fraction, e.g. 1e-3 for 1000 ppm).
     explicit LatencyController(double maxCorrection);
 
-    void Reset();
-
     // errorSeconds: smoothed depth minus target; elapsedSeconds: audio time
     // since the last update; holdIntegral keeps the integral as it is (while
     // something else removes a large error). Returns the correction to apply
     // (output samples per input sample minus 1): negative while the queue is
     // too deep.
     double Update(double errorSeconds, double elapsedSeconds, bool holdIntegral = false);
+
+    // The correction actually applied was `applied`, not the last result (a slew limit held
+    // it back): the integral is set to what gives it at this error, so that it does not
+    // wind up meanwhile and overshoot afterwards (tracking anti-windup).
+    void Track(double applied, double errorSeconds);
 
     double Correction() const { return correction; }
 

@@ -244,8 +244,9 @@ void VariableRateResampler::Reset() {
     SetRatio(1.0);
 }
 
-void VariableRateResampler::StartAtNextInput() {
+void VariableRateResampler::StartAtNextInput(bool stretchFirstBlock) {
     Reset();
+    stretchFirst = stretchFirstBlock;
     // The next output's instant, kTaps / 2 - 1 frames into its window, lands on the first
     // frame after the history.
     position = {kTaps / 2, 0};
@@ -306,7 +307,7 @@ size_t VariableRateResampler::Process(const float* in, size_t inFrames, float* o
         // last input, so that joining a stream takes nothing from its queue. 14 frames
         // over a 1024-frame block lower the pitch by 1.4 % for that block alone.
         constexpr size_t kDelay = kTaps / 2;
-        if (inFrames > 2 * kDelay) {
+        if (stretchFirst && inFrames > 2 * kDelay) {
             // Output n + 1 must find its window beyond the input: n x step >= inFrames -
             // kDelay frames on from the first.
             const double spacing =

@@ -48,10 +48,13 @@ public:
     void Reset();
 
     // For joining a stream already playing: the next Process call's first frame comes out
-    // first, the history before it repeats that frame, and that call gives as many frames
-    // as it takes (stretched by the filter's delay), so the output neither pauses, fades
-    // in nor falls short.
-    void StartAtNextInput();
+    // first and the history before it repeats that frame, so the output neither pauses nor
+    // fades in. With stretchFirstBlock that call gives as many frames as it takes
+    // (stretched by the filter's delay), so it does not fall short either; without, it
+    // gives the delay's frames fewer, which the flush on switching off gives back.
+    void StartAtNextInput(bool stretchFirstBlock = true);
+    // Set by StartAtNextInput until the next input arrives.
+    bool StartsAtNextInput() const { return primeHistory; }
 
     // Most frames Flush can write.
     static constexpr size_t kMaxFlushFrames = kTaps;
@@ -113,6 +116,7 @@ private:
     double ratio = 1.0;
     // Set by StartAtNextInput: the next input's first frame fills the history.
     bool primeHistory = false;
+    bool stretchFirst = true;
 };
 
 } // namespace zvaudio

@@ -61,20 +61,35 @@ private:
     uint64_t state;
 };
 
-// When each engine block is due: bursts, lateness on a kept schedule, a hitch.
+// When each engine block is due: bursts, lateness on a kept schedule, changes of
+// cadence, a hitch, a pause.
 class EngineSchedule {
 public:
     EngineSchedule(const ScenarioSettings& settings, double hostPeriod)
         : period(hostPeriod), burst(std::max<uint32_t>(settings.burstBlocks, 1)),
-          lateness(settings.blockLatenessMs * 1e-3), hitchAt(settings.hitchAtSeconds),
-          hitchEnd(settings.hitchAtSeconds + settings.hitchSeconds), random(settings.seed) {}
+          lateness(settings.blockLatenessMs * 1e-3), steps(settings.cadenceSteps),
+          hitchAt(settings.hitchAtSeconds),
+          hitchEnd(settings.hitchAtSeconds + settings.hitchSeconds),
+          pauseAt(settings.pauseSeconds > 0.0 ? settings.pauseAtSeconds : 1e300),
+          pauseSeconds(settings.pauseSeconds), random(settings.seed) {}
 
     // The due time of the next block; each call moves on by one block.
     double Next() {
         // Pushes fall half a period after the device's requests at the start;
         // the drift then slides one against the other.
-        const uint64_t burstStart = blocks / burst * burst;
-        double due = (static_cast<double>(burstStart) + 0.5) * period;
+        const double nominal = (static_cast<double>(blocks) + 0.5) * period + shift;
+        if (nominal >= pauseAt) {
+            shift += pauseSeconds;
+            pauseAt = 1e300;
+        }
+        while (nextStep < steps.size() && nominal >= steps[nextStep].atSeconds) {
+            burst = std::max<uint32_t>(steps[nextStep].burstBlocks, 1);
+            lateness = steps[nextStep].blockLatenessMs * 1e-3;
+            base = blocks;
+            ++nextStep;
+        }
+        const uint64_t burstStart = base + (blocks - base) / burst * burst;
+        double due = (static_cast<double>(burstStart) + 0.5) * period + shift;
         if (lateness > 0.0) {
             due += lateness * random.Next();
         }
@@ -89,13 +104,62 @@ public:
 
 private:
     const double period;
-    const uint32_t burst;
-    const double lateness;
+    uint32_t burst;
+    double lateness;
+    const std::vector<ScenarioSettings::CadenceStep> steps;
+    size_t nextStep = 0;
+    uint64_t base = 0; // the block that started the current cadence
     const double hitchAt;
     const double hitchEnd;
+    double pauseAt;
+    const double pauseSeconds;
+    double shift = 0.0;
     Uniform random;
     uint64_t blocks = 0;
     double previous = 0.0;
+};
+
+// The played sine, window by window as it plays: its SINAD by a four-parameter fit and
+// the largest step between neighbouring samples of a channel.
+class WindowMeter {
+public:
+    WindowMeter(ScenarioResult& runResult, uint32_t sampleRate)
+        : result(runResult), rate(sampleRate),
+          frames(static_cast<size_t>(std::lround(sampleRate * kSineWindowSeconds))) {
+        window.reserve(frames * kChannels);
+    }
+
+    void Add(const int16_t* samples, uint32_t count, double seconds) {
+        for (uint32_t i = 0; i + kChannels <= count; i += kChannels) {
+            if (window.empty()) {
+                startSeconds = seconds + static_cast<double>(i / kChannels) / rate;
+                step = 0.0;
+            }
+            for (uint32_t c = 0; c < kChannels; ++c) {
+                const int16_t value = samples != nullptr ? samples[i + c] : int16_t{0};
+                step = std::max(step, std::fabs(static_cast<double>(value) - last[c]));
+                last[c] = value;
+                window.push_back(value);
+            }
+            if (window.size() == frames * kChannels) {
+                const zvtest::SineFitResult fit =
+                    zvtest::FitSine(window.data(), frames, kChannels, kSineHz / rate);
+                result.windowSeconds.push_back(startSeconds);
+                result.windowSinadDb.push_back(static_cast<float>(fit.sinadDb));
+                result.windowStep.push_back(static_cast<float>(step));
+                window.clear();
+            }
+        }
+    }
+
+private:
+    ScenarioResult& result;
+    const uint32_t rate;
+    const size_t frames;
+    std::vector<int16_t> window;
+    double startSeconds = 0.0;
+    double step = 0.0;
+    int16_t last[kChannels] = {};
 };
 
 // Watches the played output for steps and runs of digital silence. Outside
@@ -140,6 +204,9 @@ public:
     void Restart(double now, double seconds) { leadInBy = now + seconds; }
 
     void EndRun() {
+        if (heard && silentFrames >= 2) {
+            result.silentRunList.push_back({silentSince, silentFrames});
+        }
         if (heard && silentWatched && silentFrames >= 2 && !inLeadIn) {
             ++result.silentRuns;
             result.longestSilentRunFrames = std::max(result.longestSilentRunFrames, silentFrames);
@@ -194,8 +261,20 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
     result.ringCapacity = output.GetStats().ringCapacity;
 
     const double hostPeriod = static_cast<double>(settings.hostFrames) / rate;
-    const double devicePeriod =
+    double devicePeriod =
         static_cast<double>(settings.deviceFrames) / rate / (1.0 + settings.driftPpm * 1e-6);
+    // Device periods are counted from the last change of its clock.
+    double tickBaseSeconds = 0.0;
+    uint64_t tickBase = 0;
+    double driftStepAt = settings.driftStepAtSeconds >= 0.0 ? settings.driftStepAtSeconds : 1e300;
+    const double stallEnd = settings.stallAtSeconds + settings.stallSeconds;
+    double toggleAt = settings.toggleFromSeconds >= 0.0 ? settings.toggleFromSeconds : 1e300;
+    int toggleNext = 1;
+    WindowMeter meter(result, rate);
+    uint64_t removedSoFar = 0;
+    uint64_t insertedSoFar = 0;
+    bool cutLastBlock = false;
+    double maxDepth = 0.0;
     const double callbackLateness =
         std::min(settings.callbackLatenessMs * 1e-3, 0.9 * devicePeriod);
     EngineSchedule schedule(settings, hostPeriod);
@@ -221,8 +300,9 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
     uint64_t dryLastSecond = 0;
     const auto seconds = static_cast<size_t>(settings.seconds);
     while (second < seconds) {
-        const double playAt = static_cast<double>(ticks) * devicePeriod;
-        const double next = std::min({pushAt, playAt, requestAt, changeAt});
+        const double playAt =
+            tickBaseSeconds + static_cast<double>(ticks - tickBase) * devicePeriod;
+        const double next = std::min({pushAt, playAt, requestAt, changeAt, toggleAt});
 
         // Close every whole second that ends before the next event.
         while (second < seconds && static_cast<double>(second + 1) <= next) {
@@ -231,6 +311,8 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
             now = end;
             result.timeDepthMs.push_back(samplesToMs(depthTimesSeconds));
             depthTimesSeconds = 0.0;
+            result.maxDepthMs.push_back(samplesToMs(maxDepth));
+            maxDepth = static_cast<double>(depth);
             const ZVAudioOutputLatencyStats latency = output.GetLatencyStats();
             const ZVAudioOutputStats stats = output.GetStats();
             result.controlDepthMs.push_back(latency.depthMilliseconds);
@@ -262,8 +344,21 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
             const VirtualDevice::Played played = VirtualDevice::Play();
             watch.Add(played.samples, played.count, now,
                       now >= settings.watchFromSeconds && now < settings.watchUntilSeconds);
+            if (settings.sineWindows) {
+                meter.Add(played.samples, played.count, now);
+            }
             ++ticks;
             requestAt = now + callbackLateness * callbackRandom.Next();
+            if (now >= settings.stallAtSeconds && now < stallEnd) {
+                requestAt = stallEnd; // one callback when the thread runs again
+            }
+            if (now >= driftStepAt) {
+                devicePeriod = static_cast<double>(settings.deviceFrames) / rate /
+                               (1.0 + settings.driftStepToPpm * 1e-6);
+                tickBaseSeconds = now;
+                tickBase = ticks - 1;
+                driftStepAt = 1e300;
+            }
         } else if (requestAt == next) {
             VirtualDevice::Request();
             requestAt = kNever;
@@ -283,12 +378,39 @@ ScenarioResult RunScenario(const ScenarioSettings& settings) {
             }
             output.SetLatencyTarget(settings.changeToMilliseconds);
             changeAt = kNever;
+        } else if (toggleAt == next) {
+            if (now >= settings.toggleUntilSeconds) {
+                output.SetLatencyTarget(settings.toggleEndMilliseconds);
+                toggleAt = kNever;
+            } else {
+                output.SetLatencyTarget(settings.toggleMilliseconds[toggleNext]);
+                toggleNext ^= 1;
+                toggleAt = std::min(now + settings.toggleEveryMs * 1e-3,
+                                    std::max(now, settings.toggleUntilSeconds));
+            }
         } else {
             sine.Fill(block.data(), settings.hostFrames);
             output.OnUnityAudio(block.data(), static_cast<uint32_t>(block.size()));
             pushAt = schedule.Next();
+            const ZVAudioOutputLatencyStats latency = output.GetLatencyStats();
+            // The record restarts its counters with each steering; only increases count.
+            const uint64_t removed = latency.samplesRemoved;
+            if (removed > removedSoFar) {
+                if (cutLastBlock) {
+                    result.cuts.back().samples += removed - removedSoFar;
+                } else {
+                    result.cuts.push_back({now, removed - removedSoFar});
+                }
+            }
+            cutLastBlock = removed > removedSoFar;
+            removedSoFar = removed;
+            if (latency.samplesInserted > insertedSoFar) {
+                result.inserts.push_back({now, latency.samplesInserted - insertedSoFar});
+            }
+            insertedSoFar = latency.samplesInserted;
         }
         depth = output.GetStats().queuedSamples;
+        maxDepth = std::max(maxDepth, static_cast<double>(depth));
     }
     watch.EndRun();
 

@@ -30,6 +30,25 @@ struct ScenarioSettings {
     // every block due meanwhile at once.
     double hitchAtSeconds = 0.0;
     double hitchSeconds = 0.0;
+    // The cadence changes mid-run: from atSeconds on, bursts of burstBlocks and lateness
+    // up to blockLatenessMs (the first block due at or after atSeconds starts a burst).
+    struct CadenceStep {
+        double atSeconds;
+        uint32_t burstBlocks;
+        double blockLatenessMs;
+    };
+    std::vector<CadenceStep> cadenceSteps;
+    // An engine pause: no block from pauseAtSeconds for pauseSeconds, and none owed
+    // afterwards; the schedule resumes where it stopped.
+    double pauseAtSeconds = 0.0;
+    double pauseSeconds = 0.0;
+    // The device's thread stalls: no callback from stallAtSeconds for stallSeconds, one
+    // when it ends, then one a period again; the device plays on from what it holds.
+    double stallAtSeconds = 0.0;
+    double stallSeconds = 0.0;
+    // The device clock moves from driftPpm to driftStepToPpm at driftStepAtSeconds.
+    double driftStepAtSeconds = -1.0;
+    double driftStepToPpm = 0.0;
 
     // Each device callback runs up to this late (uniformly) after its period's
     // boundary, as a platform's thread is scheduled; the device keeps playing
@@ -40,6 +59,18 @@ struct ScenarioSettings {
     // A new target set through the instance mid-run; negative = none.
     double changeAtSeconds = -1.0;
     uint32_t changeToMilliseconds = 0;
+    // Rapid changes: from toggleFromSeconds until toggleUntilSeconds the target alternates
+    // between toggleMilliseconds[1] and [0] every toggleEveryMs, starting with [1]; at
+    // toggleUntilSeconds it is set to toggleEndMilliseconds.
+    double toggleFromSeconds = -1.0;
+    double toggleUntilSeconds = -1.0;
+    double toggleEveryMs = 0.0;
+    uint32_t toggleMilliseconds[2] = {0, 0};
+    uint32_t toggleEndMilliseconds = 0;
+
+    // Measure the played sine in every kSineWindowSeconds window as it plays (no capture
+    // needed, so hours can run).
+    bool sineWindows = false;
 
     // The part of the played output watched for steps and silence.
     double watchFromSeconds = 0.0;
@@ -87,6 +118,30 @@ struct ScenarioResult {
     bool joinedDry = false;
 
     std::vector<int16_t> played; // with capture: every played period
+
+    // Per second: the ring's deepest point (after any block or request).
+    std::vector<double> maxDepthMs;
+    // Every run of blocks that had frames cut, and every block that brought silence:
+    // when it began and how many samples in all.
+    struct Splice {
+        double seconds;
+        uint64_t samples;
+    };
+    std::vector<Splice> cuts;
+    std::vector<Splice> inserts;
+    // Every run of two or more frames of exact zero on every channel after the first
+    // sound, watched or not.
+    struct SilentRun {
+        double seconds;
+        uint64_t frames;
+    };
+    std::vector<SilentRun> silentRunList;
+    // With sineWindows: per kSineWindowSeconds window of played output, its start on
+    // the virtual clock, its SINAD and the largest step between neighbouring samples of
+    // a channel within it (and into it).
+    std::vector<double> windowSeconds;
+    std::vector<float> windowSinadDb;
+    std::vector<float> windowStep;
 };
 
 ScenarioResult RunScenario(const ScenarioSettings& settings);

@@ -6,6 +6,7 @@
 // run's worst-window SINAD to them (the cadence tables judge theirs always).
 // See docs/latency.md.
 #include "CadenceTable.h"
+#include "EventTable.h"
 #include "Scenario.h"
 #include "SvgPlot.h"
 
@@ -37,7 +38,9 @@ struct Options {
     bool checkSinad = false;
     bool driftTable = true;
     bool cadenceTable = true;
+    bool eventTable = true;
     CadenceOptions cadence;
+    EventOptions events;
 };
 
 // The whole of `text` as a finite number within [low, high], as the demo
@@ -74,6 +77,13 @@ bool Parse(int argc, char** argv, Options& options) {
             const std::string tables = argv[++i];
             options.driftTable = tables.find("drift") != std::string::npos;
             options.cadenceTable = tables.find("cadence") != std::string::npos;
+            options.eventTable = tables.find("events") != std::string::npos;
+        } else if (arg == "--events-short") {
+            options.events.shortVersion = true;
+        } else if (arg == "--events-only" && hasValue) {
+            options.events.only = argv[++i];
+        } else if (arg == "--events-long") {
+            options.events.longRun = true;
         } else if (arg == "--cadence-short") {
             options.cadence.shortVersion = true;
         } else if (arg == "--cadence-seconds" && hasValue) {
@@ -92,11 +102,12 @@ bool Parse(int argc, char** argv, Options& options) {
         if (!valid) {
             std::fprintf(stderr, "%s: bad option or value: %s\n", argv[0], argv[i]);
             std::fprintf(stderr,
-                         "usage: %s [--tables drift,cadence] [--check] [--check-sinad]\n"
+                         "usage: %s [--tables drift,cadence,events] [--check] [--check-sinad]\n"
                          "  two-hour table: [--minutes M] [--sine-seconds S] [--svg PATH]\n"
                          "  cadence table: [--cadence-short] [--cadence-seconds S] "
                          "[--callback-jitter-ms R] [--block-jitter-ms B] [--sinad-seconds S] "
-                         "[--cadence-svg PATH]\n",
+                         "[--cadence-svg PATH]\n"
+                         "  event table: [--events-short] [--events-long]\n",
                          argv[0]);
             return false;
         }
@@ -107,7 +118,7 @@ bool Parse(int argc, char** argv, Options& options) {
         options.cadence.sinadSeconds >= 2.0 * kSettlingSeconds + 1.0;
     const bool usable = options.minutes * 60.0 >= 2.0 * kSettlingSeconds &&
                         options.sineSeconds > 31.0 && cadenceFits &&
-                        (options.driftTable || options.cadenceTable);
+                        (options.driftTable || options.cadenceTable || options.eventTable);
     if (!usable) {
         std::fprintf(stderr,
                      "%s: runs too short to settle (--minutes at least %.1f, --sine-seconds over "
@@ -152,12 +163,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     bool cadenceMet = true;
-    if (options.cadenceTable) {
-        cadenceMet = RunCadenceTables(options.cadence);
-        if (!options.driftTable) {
-            return options.check && !cadenceMet ? 1 : 0;
-        }
+    if (options.eventTable) {
+        cadenceMet = RunEventTable(options.events);
         std::printf("\n");
+    }
+    if (options.cadenceTable) {
+        cadenceMet = RunCadenceTables(options.cadence) && cadenceMet;
+        std::printf("\n");
+    }
+    if (!options.driftTable) {
+        return options.check && !cadenceMet ? 1 : 0;
     }
     const double seconds = options.minutes * 60.0;
     std::printf("48 kHz stereo, blocks and device buffers of %u frames, ring 1 s, target %u ms, "
