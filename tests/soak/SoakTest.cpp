@@ -222,9 +222,16 @@ private:
         }
         if (heldCount == fadeSamples) {
             const HeldSample& oldest = held[heldFirst];
-            CheckSteeredLocked(oldest.value, oldest.pushedNow);
-            heldFirst = (heldFirst + 1) % held.size();
-            --heldCount;
+            if (!InOrderSteeredLocked(oldest.value, oldest.pushedNow) && RisesLikeAFadeLocked()) {
+                // A fade-in whose start the ring overwrote, gap and fade-out with it.
+                fadeAllowance += fadeSamples;
+                faded += heldCount;
+                heldCount = 0;
+            } else {
+                CheckSteeredLocked(oldest.value, oldest.pushedNow);
+                heldFirst = (heldFirst + 1) % held.size();
+                --heldCount;
+            }
         }
         held[(heldFirst + heldCount) % held.size()] = HeldSample{value, pushedNow};
         ++heldCount;
@@ -241,9 +248,27 @@ private:
         fadeSamples = nextFadeSamples;
     }
 
+    // The oldest held sample and the next of its channel: a fade-in steps away from zero
+    // by a 64th of the value it fades in each frame, the resampled triangle by one.
+    bool RisesLikeAFadeLocked() const {
+        const size_t channels = fadeSamples / zvaudio::LatencySteering::kCrossfadeFrames;
+        const int first = held[heldFirst].value;
+        const int next = held[(heldFirst + channels) % held.size()].value;
+        return (first > 0) == (next > 0) &&
+               std::abs(next) - std::abs(first) > static_cast<int>(kSteeredSlack) + 1;
+    }
+
+    uint64_t LowestSteeredLocked() const {
+        return std::max(havePlayed ? lastPlayed - std::min(lastPlayed, kSteeredSlack) : 0,
+                        streamFloor.load());
+    }
+
+    bool InOrderSteeredLocked(int16_t value, uint64_t pushedNow) const {
+        return NumberedSamples::TriangleSequenceAtOrAfter(value, LowestSteeredLocked()) < pushedNow;
+    }
+
     void CheckSteeredLocked(int16_t value, uint64_t pushedNow) {
-        const uint64_t lowest = std::max(
-            havePlayed ? lastPlayed - std::min(lastPlayed, kSteeredSlack) : 0, streamFloor.load());
+        const uint64_t lowest = LowestSteeredLocked();
         const uint64_t sequence = NumberedSamples::TriangleSequenceAtOrAfter(value, lowest);
         if (sequence >= pushedNow) {
             FailLocked("resampled sample %d played after #%" PRIu64
