@@ -7,6 +7,7 @@
 #include "LoadedPluginFixture.h"
 #include "NumberedSignal.h"
 #include "PlaybackCapture.h"
+#include "latency/LatencySteering.h"
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +19,8 @@
 #include <vector>
 
 namespace {
+
+using zvaudio::LatencySteering;
 
 struct StreamShape {
     uint32_t channels;
@@ -36,6 +39,8 @@ struct PlaybackAccount {
     uint64_t skipped = 0;       // pushed samples jumped over before the last one played
     uint64_t next = 0;          // index after the last one played
     uint64_t repeats = 0;       // samples whose index did not advance
+    uint64_t faded = 0;         // non-zero samples next to a zero run, left unchecked
+    uint64_t zeroRuns = 0;      // runs of zeros with played audio before and after them
     std::string problem;        // first sample out of order, repeated or never pushed
 };
 
@@ -46,12 +51,55 @@ struct PlaybackAccount {
 // steps back.
 constexpr uint64_t kResampledSlack = 1;
 
-PlaybackAccount Account(const std::vector<int16_t>& played, uint64_t pushed, uint64_t slack = 0) {
+// Marks the fadeSamples non-zero samples on either side of each run of zeros that has
+// audio on both sides: latency control fades audio out into a gap it inserts and in
+// after it, and a faded value names no index. The stream's first and last runs (lead-in,
+// the drain's padding) are bounded by a single played edge and count only that edge.
+std::vector<bool> FadedSamples(const std::vector<int16_t>& played, std::size_t fadeSamples,
+                               PlaybackAccount& account) {
+    std::vector<bool> faded(played.size(), false);
+    if (fadeSamples == 0) {
+        return faded;
+    }
+    std::size_t position = 0;
+    while (position < played.size()) {
+        if (played[position] != 0) {
+            ++position;
+            continue;
+        }
+        const std::size_t runStart = position;
+        while (position < played.size() && played[position] == 0) {
+            ++position;
+        }
+        if (position == played.size()) {
+            break; // the last run: the audio before it played unfaded as the ring drained
+        }
+        ++account.zeroRuns;
+        if (runStart > 0) {
+            std::fill(faded.begin() +
+                          static_cast<std::ptrdiff_t>(runStart - std::min(runStart, fadeSamples)),
+                      faded.begin() + static_cast<std::ptrdiff_t>(runStart), true);
+        }
+        const std::size_t fadeInEnd = std::min(played.size(), position + fadeSamples);
+        std::fill(faded.begin() + static_cast<std::ptrdiff_t>(position),
+                  faded.begin() + static_cast<std::ptrdiff_t>(fadeInEnd), true);
+    }
+    return faded;
+}
+
+PlaybackAccount Account(const std::vector<int16_t>& played, uint64_t pushed, uint64_t slack = 0,
+                        std::size_t fadeSamples = 0) {
     PlaybackAccount account;
+    const std::vector<bool> faded = FadedSamples(played, fadeSamples, account);
     for (std::size_t position = 0; position < played.size(); ++position) {
         const int16_t value = played[position];
         if (value == 0) {
             ++account.silence;
+            continue;
+        }
+        if (faded[position]) {
+            ++account.faded;
+            ++account.signalSamples;
             continue;
         }
         const uint64_t index = NumberedSignal::Code(value);
@@ -104,7 +152,10 @@ protected:
         const std::vector<int16_t> played = capture.Samples();
         const ZVSimDeviceStats device = DeviceStats();
         const PlaybackAccount account =
-            Account(played, pushed, latencyControl ? kResampledSlack : 0);
+            latencyControl
+                ? Account(played, pushed, kResampledSlack,
+                          std::size_t{LatencySteering::kCrossfadeFrames} * shape.channels)
+                : Account(played, pushed);
 
         EXPECT_TRUE(account.problem.empty()) << account.problem;
         EXPECT_EQ(stats.samplesWithoutStream, 0u);
@@ -140,7 +191,13 @@ protected:
         EXPECT_EQ(latency.ringSamples, stats.samplesQueued);
         EXPECT_EQ(stats.queuedSamples, 0u);
         EXPECT_GE(account.silence, stats.silenceSamples);
-        EXPECT_LE(account.silence, stats.silenceSamples + latency.samplesInserted + kZeroCrossings);
+        // A faded value next to zero truncates to zero too.
+        const uint64_t fadedZeros = account.zeroRuns * 2 * kFadedZerosPerEdge * shape.channels;
+        EXPECT_LE(account.silence,
+                  stats.silenceSamples + latency.samplesInserted + kZeroCrossings + fadedZeros);
+        EXPECT_LE(account.faded, account.zeroRuns * 2 *
+                                     uint64_t{LatencySteering::kCrossfadeFrames} * shape.channels)
+            << "faded samples beyond the fade edges of " << account.zeroRuns << " zero runs";
         EXPECT_LE(account.signalSamples, stats.samplesDelivered);
         EXPECT_GE(account.next + kHeldBackSamples, pushed);
         const auto made = static_cast<int64_t>(latency.ringSamples + latency.samplesRemoved -
@@ -153,13 +210,18 @@ protected:
             (static_cast<int64_t>(latency.samplesInserted) - static_cast<int64_t>(insertedPlayed));
         // Samples the rate added to the codes it took in.
         const int64_t stretched = made - static_cast<int64_t>(account.next);
-        // Samples played beyond the codes passed, cuts and drops given back.
+        // Samples played beyond the codes passed, cuts and drops given back. The codes a
+        // faded span jumps over were played, faded, not skipped.
         const int64_t seen =
-            static_cast<int64_t>(account.repeats) - static_cast<int64_t>(account.skipped) + lost;
+            static_cast<int64_t>(account.repeats) -
+            (static_cast<int64_t>(account.skipped) - static_cast<int64_t>(account.faded)) + lost;
         // A cut or a drop skips its samples in the host's rate, not the ring's.
         EXPECT_LE(std::abs(seen - stretched),
                   static_cast<int64_t>(kZeroCrossings) + 2 + lost / 1000)
             << "repeated " << account.repeats << ", skipped " << account.skipped;
+        std::printf("resampled: %llu faded next to %llu zero runs\n",
+                    static_cast<unsigned long long>(account.faded),
+                    static_cast<unsigned long long>(account.zeroRuns));
         std::printf("resampled: %llu played, %llu zeros, %llu skipped, %llu repeated; "
                     "%llu cut, %llu dropped, %llu inserted, %llu padded\n",
                     static_cast<unsigned long long>(account.signalSamples),
@@ -174,6 +236,8 @@ protected:
 
     // Values next to the signal's one zero crossing, per channel, that may truncate to 0.
     static constexpr uint64_t kZeroCrossings = 4;
+    // Values at a fade's quiet end, per channel and fade edge, that may truncate to 0.
+    static constexpr uint64_t kFadedZerosPerEdge = 2;
     // The resampler's filter delay, frames it holds until control is switched off.
     static constexpr uint64_t kHeldBackSamples = 2 * 28;
 

@@ -12,10 +12,12 @@
 #include "NumberedSamples.h"
 #include "ZVAudioOutput.h"
 #include "ZVSimulatedDevice.h"
+#include "latency/LatencySteering.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cinttypes>
@@ -48,6 +50,14 @@ static_assert(kLargestRing + kLargestBlock < NumberedSamples::kPeriod,
 // where the filter rings at a kink of the signal (a block's partial frame left out,
 // the triangle's ends). Audio played again, from three samples on, steps back further.
 constexpr uint64_t kSteeredSlack = 1;
+// Latency control fades the frames before a gap of silence out and those after it in;
+// a faded value names no sequence number. The most samples a fade edge spans.
+constexpr uint32_t kLargestChannels = 2;
+constexpr size_t kLargestFadeSamples =
+    size_t{zvaudio::LatencySteering::kCrossfadeFrames} * kLargestChannels;
+// A fade's quietest frame is scaled by half a step of the fade: no larger than this. A
+// block faded out and in around a gap of no length dips to it instead of to zero.
+constexpr int kFadeQuietest = 32768 / (2 * int{zvaudio::LatencySteering::kCrossfadeFrames});
 
 double EnvNumber(const char* name, double fallback) {
     const char* text = std::getenv(name);
@@ -120,6 +130,9 @@ public:
     uint64_t streams = 0;
     uint64_t injected = 0;
     uint64_t failures = 0;
+    uint64_t faded = 0;         // steered: samples at a fade edge, left unchecked
+    uint64_t fadeAllowance = 0; // steered: both fade edges of every quiet run
+    uint64_t quiet = 0;         // steered: non-zero samples within a quiet run, unchecked
     char firstFailure[256] = "";
     ZVAudioOutputStats totals{};
     ZVAudioOutputLatencyStats latencyTotals{}; // the counters only
@@ -144,10 +157,19 @@ private:
         for (uint32_t i = 0; i < count; ++i) {
             if (samples[i] == 0) {
                 ++silence;
+                if (steered) {
+                    OnQuietSteeredLocked();
+                }
                 continue;
             }
             if (steered) {
-                OnPlayedSteeredLocked(samples[i], pushedNow);
+                ++played;
+                if (std::abs(samples[i]) <= kFadeQuietest) {
+                    ++quiet;
+                    OnQuietSteeredLocked();
+                } else {
+                    HoldSteeredLocked(samples[i], pushedNow);
+                }
                 continue;
             }
             // Only the ring's contents can play: the last kLargestRing samples written,
@@ -176,9 +198,77 @@ private:
     // of the triangle: the samples after it then step back within the slack until
     // they leave it for the true slope. Cuts make a ring's contents span more host
     // samples than it holds, so no fixed window bounds how old a played sample is.
-    void OnPlayedSteeredLocked(int16_t value, uint64_t pushedNow) {
-        const uint64_t lowest = std::max(
-            havePlayed ? lastPlayed - std::min(lastPlayed, kSteeredSlack) : 0, streamFloor.load());
+    //
+    // Each value waits in a delay line as long as a fade edge: a quiet sample (a zero, or
+    // one no louder than a fade's quietest) reached while it waits makes it fade-out,
+    // dropped unchecked, and the edge after a quiet run is fade-in, unchecked too. Both
+    // are counted, and bounded by the runs.
+    void OnQuietSteeredLocked() {
+        if (!inQuietRun) {
+            inQuietRun = true;
+            fadeAllowance += 2 * fadeSamples;
+            faded += heldCount;
+            heldCount = 0;
+        }
+        fadeInLeft = fadeSamples;
+    }
+
+    void HoldSteeredLocked(int16_t value, uint64_t pushedNow) {
+        inQuietRun = false;
+        if (fadeInLeft > 0) {
+            --fadeInLeft;
+            ++faded;
+            return;
+        }
+        if (heldCount == fadeSamples) {
+            const HeldSample& oldest = held[heldFirst];
+            if (!InOrderSteeredLocked(oldest.value, oldest.pushedNow) && RisesLikeAFadeLocked()) {
+                // A fade-in whose start the ring overwrote, gap and fade-out with it.
+                fadeAllowance += fadeSamples;
+                faded += heldCount;
+                heldCount = 0;
+            } else {
+                CheckSteeredLocked(oldest.value, oldest.pushedNow);
+                heldFirst = (heldFirst + 1) % held.size();
+                --heldCount;
+            }
+        }
+        held[(heldFirst + heldCount) % held.size()] = HeldSample{value, pushedNow};
+        ++heldCount;
+    }
+
+    // The stream ended: what waits was not faded into a gap.
+    void FlushSteeredLocked(size_t nextFadeSamples) {
+        for (; heldCount > 0; --heldCount) {
+            CheckSteeredLocked(held[heldFirst].value, held[heldFirst].pushedNow);
+            heldFirst = (heldFirst + 1) % held.size();
+        }
+        fadeInLeft = 0;
+        inQuietRun = false;
+        fadeSamples = nextFadeSamples;
+    }
+
+    // The oldest held sample and the next of its channel: a fade-in steps away from zero
+    // by a 64th of the value it fades in each frame, the resampled triangle by one.
+    bool RisesLikeAFadeLocked() const {
+        const size_t channels = fadeSamples / zvaudio::LatencySteering::kCrossfadeFrames;
+        const int first = held[heldFirst].value;
+        const int next = held[(heldFirst + channels) % held.size()].value;
+        return (first > 0) == (next > 0) &&
+               std::abs(next) - std::abs(first) > static_cast<int>(kSteeredSlack) + 1;
+    }
+
+    uint64_t LowestSteeredLocked() const {
+        return std::max(havePlayed ? lastPlayed - std::min(lastPlayed, kSteeredSlack) : 0,
+                        streamFloor.load());
+    }
+
+    bool InOrderSteeredLocked(int16_t value, uint64_t pushedNow) const {
+        return NumberedSamples::TriangleSequenceAtOrAfter(value, LowestSteeredLocked()) < pushedNow;
+    }
+
+    void CheckSteeredLocked(int16_t value, uint64_t pushedNow) {
+        const uint64_t lowest = LowestSteeredLocked();
         const uint64_t sequence = NumberedSamples::TriangleSequenceAtOrAfter(value, lowest);
         if (sequence >= pushedNow) {
             FailLocked("resampled sample %d played after #%" PRIu64
@@ -188,7 +278,6 @@ private:
         }
         lastPlayed = std::max(lastPlayed, sequence);
         havePlayed = true;
-        ++played;
     }
 
     void Fail(const char* format, ...) {
@@ -308,7 +397,7 @@ private:
             if (!CreateOutputBuffer(256, 2, 16000, 0, 0, 0.0f, 1)) {
                 Fail("no instance for the steady phase");
             }
-            StreamOpened();
+            StreamOpened(2);
         }
         warmUp.store(true);
         while (warmUp.load() && Clock::now() < deadline) {
@@ -348,13 +437,18 @@ private:
                                 0.0f, bufferSeconds)) {
             Fail("re-opening the stream found no instance");
         }
-        StreamOpened();
+        StreamOpened(channels);
     }
 
     // Under accountingMutex, right after CreateOutputBuffer: whatever the previous
     // stream had queued or held back went with it, so nothing pushed before now plays.
-    void StreamOpened() {
+    void StreamOpened(uint32_t channels) {
         ++streams;
+        {
+            std::lock_guard<std::mutex> lock(checkMutex);
+            FlushSteeredLocked(size_t{zvaudio::LatencySteering::kCrossfadeFrames} *
+                               std::min(channels, kLargestChannels));
+        }
         streamFloor.store(pushedCount.load());
     }
 
@@ -391,7 +485,7 @@ private:
             Fail("no instance right after creating one");
         }
         ++instances;
-        StreamOpened();
+        StreamOpened(2);
         pushedAtStart = pushedCount.load();
         std::lock_guard<std::mutex> lock(checkMutex);
         playedAtStart = played;
@@ -416,6 +510,7 @@ private:
         uint64_t silenceHere = 0;
         {
             std::lock_guard<std::mutex> lock(checkMutex);
+            FlushSteeredLocked(fadeSamples);
             playedHere = played - playedAtStart;
             silenceHere = silence - silenceAtStart;
         }
@@ -496,6 +591,16 @@ private:
     std::atomic<bool> warmUp{false};
     uint64_t lastPlayed = 0;
     bool havePlayed = false;
+    struct HeldSample {
+        int16_t value;
+        uint64_t pushedNow;
+    };
+    std::array<HeldSample, kLargestFadeSamples> held{}; // steered: the delay line
+    size_t heldFirst = 0;
+    size_t heldCount = 0;
+    size_t fadeSamples = kLargestFadeSamples; // a fade edge in the current stream
+    size_t fadeInLeft = 0;
+    bool inQuietRun = false;
     uint64_t pushedAtStart = 0;
     uint64_t playedAtStart = 0;
     uint64_t silenceAtStart = 0;
@@ -526,6 +631,9 @@ TEST_P(SoakTest, NumberedSamplesSurviveConcurrentPushesPullsRestartsAndFailures)
                     " cut, %" PRIu64 " silence inserted\n",
                     s.totals.samplesQueued, s.latencyTotals.samplesRemoved,
                     s.latencyTotals.samplesInserted);
+        std::printf("soak: %" PRIu64 " faded samples unchecked, at most %" PRIu64 "; %" PRIu64
+                    " quiet ones\n",
+                    s.faded, s.fadeAllowance, s.quiet);
     }
     std::printf("soak: played %" PRIu64 " numbered samples in order, %" PRIu64
                 " zero samples; dropped %" PRIu64 ", without stream %" PRIu64 "; %" PRIu64
@@ -549,6 +657,7 @@ TEST_P(SoakTest, NumberedSamplesSurviveConcurrentPushesPullsRestartsAndFailures)
         // Numbered samples, and zeros that were inserted or a value next to zero.
         EXPECT_LE(s.played, s.totals.samplesDelivered + s.totals.samplesDropped);
         EXPECT_GT(s.latencyTotals.samplesInserted, 0u) << "control never ran";
+        EXPECT_LE(s.faded, s.fadeAllowance) << "faded samples beyond the fade edges of zero runs";
     } else {
         EXPECT_EQ(s.played, s.totals.samplesDelivered);
     }
