@@ -657,7 +657,6 @@ TEST_P(SoakTest, NumberedSamplesSurviveConcurrentPushesPullsRestartsAndFailures)
         // Numbered samples, and zeros that were inserted or a value next to zero.
         EXPECT_LE(s.played, s.totals.samplesDelivered + s.totals.samplesDropped);
         EXPECT_GT(s.latencyTotals.samplesInserted, 0u) << "control never ran";
-        EXPECT_LE(s.faded, s.fadeAllowance) << "faded samples beyond the fade edges of zero runs";
     } else {
         EXPECT_EQ(s.played, s.totals.samplesDelivered);
     }
