@@ -48,8 +48,9 @@ LatencySteering::LatencySteering(uint32_t channelCount, uint32_t rate, uint32_t 
       targetSamples(std::min(requested, capacity) / channels * channels),
       requestClock(1.0 / sampleRate, kRequestClockHz), blockClock(1.0 / sampleRate, kBlockClockHz),
       need(sampleRate * channels, kMarginSeconds * sampleRate * channels), gapPlanned(!midStream),
-      joining(midStream), audioQueued(midStream), controller(VariableRateResampler::kMaxDeviation),
-      resampler(channels), fadeFrom(size_t{kCrossfadeFrames} * channels) {
+      joining(midStream), audioQueued(midStream),
+      controller(VariableRateResampler::kMaxDeviation, kSlewPerSecond / 2.0), resampler(channels),
+      fadeFrom(size_t{kCrossfadeFrames} * channels) {
     // A block of the largest size already seen finds its room: the first one after a new
     // steering allocates nothing.
     const size_t frames = largestBlockSamples / channels;

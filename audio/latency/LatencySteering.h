@@ -85,7 +85,9 @@ public:
     // out: 60 ppm/s costs at most 89 dB of SINAD (87.4 dB measured in the worst window,
     // beside the resampler's own 94.5 dB), above the 85 dB goal, and still turns a 600 ppm
     // drift step round in 10 s; 40 ppm/s gained 2 dB but let the depth wander further from
-    // its target under a random lateness.
+    // its target under a random lateness. The loop plans its return from a large error at
+    // half of it, so that the depth, seen seconds late through the smoothing, is not
+    // overshot.
     static constexpr double kSlewPerSecond = 60e-6;
     static constexpr uint32_t kRampFrames = 128;
     // The queue's recent low and mean are taken over the last one to two windows of this
