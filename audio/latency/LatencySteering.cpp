@@ -448,7 +448,10 @@ void LatencySteering::UpdateTargetLocked(double seconds, double now) {
         // nothing is cut or padded for it.
         const double from = std::max(exactTarget, smoothedDepth);
         const double top = std::max(limit, cap);
-        if (now - modeSince >= kSettlingSeconds && high <= from && glideRate == 0.0) {
+        // The join ends once the depth itself holds what is asked, not only the target
+        // glided to: a low the stream had before control came gets no gap.
+        if (now - modeSince >= kSettlingSeconds && high <= from && glideRate == 0.0 &&
+            smoothedDepth >= high - Samples(kGapBelowSeconds)) {
             SetModeLocked(Mode::Steady, now);
             joining = false;
         } else {
