@@ -18,8 +18,17 @@ public:
     static constexpr double kProportionalGain = 2.0 * kNaturalFrequency;           // 1/s
     static constexpr double kIntegralGain = kNaturalFrequency * kNaturalFrequency; // 1/s^2
 
-    // maxCorrection bounds the result (a fraction, e.g. 1e-3 for 1000 ppm).
-    explicit LatencyController(double maxCorrection);
+    // How late the smoothed depth shows a correction, and how slowly the drift is learnt
+    // from it while a large error is worked off.
+    static constexpr double kMeasurementLagSeconds = 2.0;
+    static constexpr double kDriftSeconds = 5.0;
+
+    // maxCorrection bounds the result (a fraction, e.g. 1e-3 for 1000 ppm). With a
+    // slewPerSecond (per second of audio; at most the slew the caller holds the correction
+    // to), the part beyond the drift is kept to what moving at that rate brings back to the
+    // drift by the time the error is worked off, so a large error is not overshot. The
+    // integral then learns the drift from how fast the depth moves, not from the error.
+    explicit LatencyController(double maxCorrection, double slewPerSecond = 0.0);
 
     // errorSeconds: smoothed depth minus target; elapsedSeconds: audio time
     // since the last update; holdIntegral keeps the integral as it is (while
@@ -36,8 +45,14 @@ public:
     double Correction() const { return correction; }
 
 private:
+    // -Kp x error, kept within what the slew can stop from; `stopping` says it was.
+    double Proportional(double errorSeconds, bool& stopping) const;
+
     double maxCorrection;
+    double slewPerSecond;
     double integral = 0.0; // error seconds x seconds
+    double lastError = 0.0;
+    double laggedCorrection = 0.0; // as the smoothed depth has seen it
     double correction = 0.0;
 };
 

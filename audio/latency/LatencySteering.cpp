@@ -48,8 +48,9 @@ LatencySteering::LatencySteering(uint32_t channelCount, uint32_t rate, uint32_t 
       targetSamples(std::min(requested, capacity) / channels * channels),
       requestClock(1.0 / sampleRate, kRequestClockHz), blockClock(1.0 / sampleRate, kBlockClockHz),
       need(sampleRate * channels, kMarginSeconds * sampleRate * channels), gapPlanned(!midStream),
-      joining(midStream), audioQueued(midStream), controller(VariableRateResampler::kMaxDeviation),
-      resampler(channels), fadeFrom(size_t{kCrossfadeFrames} * channels) {
+      joining(midStream), audioQueued(midStream),
+      controller(VariableRateResampler::kMaxDeviation, kSlewPerSecond / 2.0), resampler(channels),
+      fadeFrom(size_t{kCrossfadeFrames} * channels) {
     // A block of the largest size already seen finds its room: the first one after a new
     // steering allocates nothing.
     const size_t frames = largestBlockSamples / channels;
@@ -291,6 +292,8 @@ uint32_t LatencySteering::QueueBlockLocked(SampleRingBuffer& ring, uint32_t host
         return 0;
     }
     UpdateTargetLocked(hostSeconds, now);
+    // A ring that ran dry in a hitch or a pause is the event's: its gap is not bounded.
+    dryByEvent = dryByEvent || (mode == Mode::LeadIn && !OnCadence());
 
     uint32_t gap = 0;
     bool leadInDone = false;
@@ -404,8 +407,7 @@ void LatencySteering::UpdateTargetLocked(double seconds, double now) {
     double seen = need.Seen();
     if (mode == Mode::LeadIn) {
         seen = need.Held();
-        if (sinceLastBlock < std::max(kEventSeconds, kEventPeriods * Seconds(largestRoom)) &&
-            !blockDepths.Empty() && bufferSamples > 0) {
+        if (OnCadence() && !blockDepths.Empty() && bufferSamples > 0) {
             // Run dry on the cadence (a block later than any before): what the window saw.
             seen = std::max(seen, blockDepths.Mean() - Lowest() + bufferSamples);
         }
@@ -446,7 +448,10 @@ void LatencySteering::UpdateTargetLocked(double seconds, double now) {
         // nothing is cut or padded for it.
         const double from = std::max(exactTarget, smoothedDepth);
         const double top = std::max(limit, cap);
-        if (now - modeSince >= kSettlingSeconds && high <= from && glideRate == 0.0) {
+        // The join ends once the depth itself holds what is asked, not only the target
+        // glided to: a low the stream had before control came gets no gap.
+        if (now - modeSince >= kSettlingSeconds && high <= from && glideRate == 0.0 &&
+            smoothedDepth >= high - Samples(kGapBelowSeconds)) {
             SetModeLocked(Mode::Steady, now);
             joining = false;
         } else {
@@ -486,6 +491,14 @@ uint32_t LatencySteering::GapSamplesLocked(const Measurement& measuredNow) {
     if (mode == Mode::LeadIn) {
         // A start or a dry ring: to the target at once.
         wanted = exactTarget - measuredNow.steadyDepth + measuredNow.early;
+        const double restore = Samples(kRestoreSeconds);
+        if (paddedSamples > 0.0 && paddedSamples < restore && !dryByEvent) {
+            // Run dry on the cadence, the platform has already played silence: the gap
+            // joins it, and together they stay short; the loop raises the rest. After
+            // longer silence than that, the queue is restored in full, so that it does not
+            // run dry again.
+            wanted = std::min(wanted, restore - paddedSamples);
+        }
     } else if (!requestDepths.Empty()) {
         // A need the queue does not hold: what its low missed.
         // The cadence may miss it by a little more in the windows to come: the margin
@@ -524,6 +537,8 @@ void LatencySteering::FollowDepthLocked(const Measurement& measuredNow, const Bl
         // A start's lead-in was sized on one block and is trimmed while it settles; one
         // after the ring ran dry was sized on what the cadence showed, and is not.
         SetModeLocked(measured ? Mode::Steady : Mode::Settling, now);
+        paddedSamples = 0.0;
+        dryByEvent = false;
         measured = true;
     } else if (!measured) {
         firstDepth = smoothedDepth = bandDepth = steadyDepth;
@@ -630,6 +645,11 @@ double LatencySteering::WindowSeconds(double hostSeconds) const {
     return std::max({kWindowSeconds, 4.0 * requestClock.Period(), 4.0 * hostSeconds});
 }
 
+bool LatencySteering::OnCadence() const {
+    // The block being queued is not an event's: not the first after a hitch or a pause.
+    return sinceLastBlock < std::max(kEventSeconds, kEventPeriods * Seconds(largestRoom));
+}
+
 double LatencySteering::Lowest() const {
     return std::min(blockDepths.Lowest(), requestDepths.Lowest());
 }
@@ -670,6 +690,7 @@ void LatencySteering::OnTakeLocked(uint32_t /*queuedBefore*/, uint32_t taken, ui
             SetModeLocked(Mode::LeadIn, SteeringClock::Now());
         }
         dryKind.store(kPadded, std::memory_order_relaxed);
+        paddedSamples += requested - taken;
     }
     bufferSamples = requested;
     // A buffer taken late, for a request that had waited, is still ahead of the platform's

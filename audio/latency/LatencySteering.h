@@ -76,6 +76,11 @@ public:
     // low comes within kGapBelowSeconds of the buffer gets a gap at once.
     static constexpr double kMarginSeconds = 0.004;
     static constexpr double kGapBelowSeconds = 0.001;
+    // A ring that ran dry on the cadence (a block later than any before) while the platform
+    // padded its buffer gets a gap that, with that silence, lasts at most this; the loop
+    // raises the rest of the depth. An event's (a hitch's, a pause's) gap, and one after
+    // longer padding than this, restore the depth in full.
+    static constexpr double kRestoreSeconds = 0.020;
     // How fast the target rises towards a higher request: half the correction bound, which
     // leaves room for the largest drift the controller corrects. The slope is fed forward,
     // and speeds up and slows down within the correction's slew.
@@ -85,7 +90,9 @@ public:
     // out: 60 ppm/s costs at most 89 dB of SINAD (87.4 dB measured in the worst window,
     // beside the resampler's own 94.5 dB), above the 85 dB goal, and still turns a 600 ppm
     // drift step round in 10 s; 40 ppm/s gained 2 dB but let the depth wander further from
-    // its target under a random lateness.
+    // its target under a random lateness. The loop plans its return from a large error at
+    // half of it, so that the depth, seen seconds late through the smoothing, is not
+    // overshot.
     static constexpr double kSlewPerSecond = 60e-6;
     static constexpr uint32_t kRampFrames = 128;
     // The queue's recent low and mean are taken over the last one to two windows of this
@@ -210,6 +217,7 @@ private:
     void SetModeLocked(Mode next, double since);
 
     double WindowSeconds(double hostSeconds) const;
+    bool OnCadence() const;
     double Lowest() const;
     double BufferOrBlock() const;
     double Seconds(double samples) const { return samples / channels / sampleRate; }
@@ -248,6 +256,8 @@ private:
     DepthWindow blockDepths;     // depths measured before blocks
     uint32_t bufferSamples = 0;  // of the platform's buffers; 0 before the first fill
     uint32_t playingSamples = 0; // taken at the last request, now playing
+    double paddedSamples = 0.0;  // padded by the platform since the ring ran dry
+    bool dryByEvent = false;     // it ran dry in a hitch or a pause
     uint32_t largestRoom = 0;    // of the host blocks seen, as the ring receives them
     // Set on the request path, read by Prepare: a request found the ring empty or a take
     // found it short (then the platform padded, and there is nothing left to fade out).

@@ -7,6 +7,7 @@
 #include "latency/SteeringClock.h"
 #include "latency/VariableRateResampler.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -73,6 +74,44 @@ TEST(LatencyControllerTest, DriftBeyondTheBoundSaturatesWithoutWindingUp) {
     // 60 ms of error removed at 900 ppm net takes about 67 s.
     EXPECT_GT(recovered, 0.0);
     EXPECT_LT(recovered, 150.0);
+}
+
+TEST(LatencyControllerTest, SlewLimitedRecoveryNeitherOvershootsNorStalls) {
+    // A queue 30 ms short once the drift is learnt (a burst pattern that stopped), with the
+    // correction slewed at 60 ppm/s and the depth seen through two 1 s smoothing stages, as
+    // the steering does: back within 2 ms in 60 s, and never more than 1 ms past the target
+    // (without the slew in the loop: 6.7 ms past it at -300 ppm, 4.4 ms off at the end).
+    constexpr double kSlew = 60e-6;
+    for (const double drift : {-300e-6, 300e-6}) {
+        SCOPED_TRACE(drift * 1e6);
+        // Planning to stop at half the slew leaves the other half to what the measurement
+        // lags by.
+        zvaudio::LatencyController controller(zvaudio::VariableRateResampler::kMaxDeviation,
+                                              kSlew / 2.0);
+        const double weight = 1.0 - std::exp(-kBlockSeconds);
+        double error = 0.0;
+        double first = 0.0;
+        double seen = 0.0;
+        double applied = 0.0;
+        double overshoot = 0.0;
+        for (double t = 0.0; t < 180.0; t += kBlockSeconds) {
+            if (t < 120.0 && t + kBlockSeconds >= 120.0) {
+                error -= 0.030;
+            }
+            const double wanted = controller.Update(seen, kBlockSeconds);
+            const double step = kSlew * kBlockSeconds;
+            applied = std::clamp(wanted, applied - step, applied + step);
+            if (applied != wanted) {
+                controller.Track(applied, seen);
+            }
+            error += (applied - drift) * kBlockSeconds;
+            first += (error - first) * weight;
+            seen += (first - seen) * weight;
+            overshoot = t > 120.0 ? std::max(overshoot, error) : overshoot;
+        }
+        EXPECT_LT(std::fabs(error), 0.002);
+        EXPECT_LT(overshoot, 0.001);
+    }
 }
 
 TEST(CadenceClockTest, FollowsThePaceAndSmoothsLateEvents) {
