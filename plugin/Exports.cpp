@@ -129,18 +129,15 @@ bool GetAudioOutputLatencyStats(ZVAudioOutputLatencyStats* stats) {
 }
 
 bool GetAudioOutputLatencyLimits(ZVAudioOutputLatencyLimits* limits, uint32_t recordSize) {
-    try {
-        std::lock_guard<std::mutex> lock(apiMutex);
-        if (!instance.pointer || limits == nullptr || recordSize < sizeof limits->recordSize) {
+    return WithInstance([limits, recordSize](zvaudio::AudioOutput& output) {
+        if (limits == nullptr || recordSize < sizeof limits->recordSize) {
             return false;
         }
-        const ZVAudioOutputLatencyLimits ours = instance.pointer->GetLatencyLimits();
+        const ZVAudioOutputLatencyLimits ours = output.GetLatencyLimits();
         // A caller's record may be older (shorter) or newer (longer) than ours.
         std::memcpy(limits, &ours, std::min<size_t>(recordSize, sizeof ours));
         return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 void UnityPluginLoad(void* /*unityInterfaces*/) {}
