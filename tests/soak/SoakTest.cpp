@@ -131,7 +131,7 @@ public:
     uint64_t injected = 0;
     uint64_t failures = 0;
     uint64_t faded = 0;         // steered: samples at a fade edge, left unchecked
-    uint64_t fadeAllowance = 0; // steered: both fade edges of every quiet run
+    uint64_t fadeAllowance = 0; // steered: fade edges of quiet runs and overwritten ones
     uint64_t quiet = 0;         // steered: non-zero samples within a quiet run, unchecked
     char firstFailure[256] = "";
     ZVAudioOutputStats totals{};
@@ -145,6 +145,13 @@ public:
     uint64_t Checks() const { return checks.load(); }
 
 private:
+    // A played sample waiting in the delay line, and how far the engine had pushed then.
+    struct HeldSample {
+        int16_t value;
+        uint32_t channel;
+        uint64_t pushedNow;
+    };
+
     static void Tap(ZVSoundHandle /*handle*/, const int16_t* samples, uint32_t count,
                     void* context) {
         static_cast<Soak*>(context)->OnPlayed(samples, count);
@@ -168,7 +175,10 @@ private:
                     ++quiet;
                     OnQuietSteeredLocked();
                 } else {
-                    HoldSteeredLocked(samples[i], pushedNow);
+                    // Buffers hold whole frames.
+                    const auto channel = static_cast<uint32_t>(
+                        i % (fadeSamples / zvaudio::LatencySteering::kCrossfadeFrames));
+                    HoldSteeredLocked(HeldSample{samples[i], channel, pushedNow});
                 }
                 continue;
             }
@@ -204,6 +214,7 @@ private:
     // dropped unchecked, and the edge after a quiet run is fade-in, unchecked too. Both
     // are counted, and bounded by the runs.
     void OnQuietSteeredLocked() {
+        lastReleased = {};
         if (!inQuietRun) {
             inQuietRun = true;
             fadeAllowance += 2 * fadeSamples;
@@ -213,7 +224,7 @@ private:
         fadeInLeft = fadeSamples;
     }
 
-    void HoldSteeredLocked(int16_t value, uint64_t pushedNow) {
+    void HoldSteeredLocked(const HeldSample& sample) {
         inQuietRun = false;
         if (fadeInLeft > 0) {
             --fadeInLeft;
@@ -228,21 +239,42 @@ private:
                 faded += heldCount;
                 heldCount = 0;
             } else {
-                CheckSteeredLocked(oldest.value, oldest.pushedNow);
+                ReleaseSteeredLocked(oldest);
                 heldFirst = (heldFirst + 1) % held.size();
                 --heldCount;
             }
         }
-        held[(heldFirst + heldCount) % held.size()] = HeldSample{value, pushedNow};
+        held[(heldFirst + heldCount) % held.size()] = sample;
         ++heldCount;
+    }
+
+    // A sample leaving the delay line. One that steps toward zero from the last of its
+    // channel by more than the triangle can, starts or carries on a fade-out whose gap and
+    // fade-in the ring overwrote before they played; it names no sequence number, and read
+    // as one it may land far ahead and make the true samples after it look out of order.
+    // It is left unchecked and counted. A jump or a repeat toward zero falls like that for
+    // one frame, then steps by one again and is checked.
+    void ReleaseSteeredLocked(const HeldSample& sample) {
+        int& last = lastReleased[sample.channel];
+        const int value = sample.value;
+        const bool falling = last != 0 && (value > 0) == (last > 0) &&
+                             std::abs(last) - std::abs(value) > static_cast<int>(kSteeredSlack) + 1;
+        last = value;
+        if (falling) {
+            ++faded;
+            ++fadeAllowance;
+            return;
+        }
+        CheckSteeredLocked(sample.value, sample.pushedNow);
     }
 
     // The stream ended: what waits was not faded into a gap.
     void FlushSteeredLocked(size_t nextFadeSamples) {
         for (; heldCount > 0; --heldCount) {
-            CheckSteeredLocked(held[heldFirst].value, held[heldFirst].pushedNow);
+            ReleaseSteeredLocked(held[heldFirst]);
             heldFirst = (heldFirst + 1) % held.size();
         }
+        lastReleased = {};
         fadeInLeft = 0;
         inQuietRun = false;
         fadeSamples = nextFadeSamples;
@@ -318,11 +350,15 @@ private:
         std::vector<float> block(kLargestBlock);
         while (Clock::now() < deadline) {
             uint32_t count = 1 + Next(random) % (Next(random) % 2 == 0 ? 256 : kLargestBlock);
-            if (warmUp.load()) {
-                count = kLargestBlock; // the scratch buffer reaches its final size
-            }
             {
                 std::lock_guard<std::mutex> lock(accountingMutex);
+                // Read under the lock, so that the largest block reaches the stream the
+                // steady phase measures, and its scratch buffers their final size; a warm-up
+                // that a smaller block ended would leave the growth to the measurement.
+                const bool warming = warmUp.load();
+                if (warming) {
+                    count = kLargestBlock;
+                }
                 const uint64_t first = pushedCount.load();
                 for (uint32_t i = 0; i < count; ++i) {
                     block[i] =
@@ -341,8 +377,10 @@ private:
                 if (pushes % 64 == 0) {
                     CheckStats();
                 }
+                if (warming) {
+                    warmUp.store(false);
+                }
             }
-            warmUp.store(false);
             const uint32_t pace = Next(random) % 100;
             if (pace < 80) {
                 std::this_thread::sleep_for(std::chrono::microseconds(Next(random) % 300));
@@ -591,11 +629,8 @@ private:
     std::atomic<bool> warmUp{false};
     uint64_t lastPlayed = 0;
     bool havePlayed = false;
-    struct HeldSample {
-        int16_t value;
-        uint64_t pushedNow;
-    };
     std::array<HeldSample, kLargestFadeSamples> held{}; // steered: the delay line
+    std::array<int, kLargestChannels> lastReleased{};   // steered: 0 for none yet
     size_t heldFirst = 0;
     size_t heldCount = 0;
     size_t fadeSamples = kLargestFadeSamples; // a fade edge in the current stream
