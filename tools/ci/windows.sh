@@ -50,13 +50,13 @@ if (($# > 0)); then
   exit 0
 fi
 
-# The soak test (label soak) paces itself by a real clock for 20 s and uses
-# under a twentieth of a core, so it runs beside the serial suite instead of
-# in its line. The test lists are written first, once, so that the two CTest
-# runs only read them.
+# The soak tests (label soak) pace themselves by a real clock for 20 s each and
+# use under a twentieth of a core, so they run beside the serial suite instead
+# of in its line, and beside each other. The test lists are written first,
+# once, so that the two CTest runs only read them.
 ctest --preset windows --show-only >/dev/null
 soak_log=build/windows/soak-ctest.log
-ctest --preset windows --repeat until-pass:2 --label-regex '^soak$' >"${soak_log}" 2>&1 &
+ctest --preset windows --repeat until-pass:2 --label-regex '^soak$' --parallel 2 >"${soak_log}" 2>&1 &
 soak=$!
 status=0
 ctest --preset windows --repeat until-pass:2 --label-exclude '^soak$' || status=$?
