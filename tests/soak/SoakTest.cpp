@@ -131,7 +131,8 @@ public:
     uint64_t injected = 0;
     uint64_t failures = 0;
     uint64_t faded = 0;         // steered: samples at a fade edge, left unchecked
-    uint64_t fadeAllowance = 0; // steered: fade edges of quiet runs and overwritten ones
+    uint64_t fadeAllowance = 0; // steered: both fade edges of every quiet run
+    uint64_t stepped = 0;       // steered: beside a step the triangle never takes, unchecked
     uint64_t quiet = 0;         // steered: non-zero samples within a quiet run, unchecked
     char firstFailure[256] = "";
     ZVAudioOutputStats totals{};
@@ -239,7 +240,7 @@ private:
                 faded += heldCount;
                 heldCount = 0;
             } else {
-                ReleaseSteeredLocked(oldest);
+                ReleaseSteeredLocked(oldest, NextOfOldestLocked());
                 heldFirst = (heldFirst + 1) % held.size();
                 --heldCount;
             }
@@ -248,30 +249,39 @@ private:
         ++heldCount;
     }
 
-    // A sample leaving the delay line. One that steps toward zero from the last of its
-    // channel by more than the triangle can, starts or carries on a fade-out whose gap and
-    // fade-in the ring overwrote before they played; it names no sequence number, and read
-    // as one it may land far ahead and make the true samples after it look out of order.
-    // It is left unchecked and counted. A jump or a repeat toward zero falls like that for
-    // one frame, then steps by one again and is checked.
-    void ReleaseSteeredLocked(const HeldSample& sample) {
+    // A sample leaving the delay line is checked only where the played signal runs like
+    // the triangle. A step larger than the triangle takes, into the sample or out of it to
+    // the next of its channel, comes from a fade, a crossfaded cut, a jump (a cut, or the
+    // ring overwriting its oldest samples, fade or gap among them) or a repeat. A faded or
+    // crossfaded value names no sequence number; read as one it may land far ahead and
+    // make the true samples after it look out of order. Such samples are left unchecked
+    // and counted. A jump or a repeat steps like that once: the samples after it run like
+    // the triangle again and are checked.
+    void ReleaseSteeredLocked(const HeldSample& sample, const HeldSample* next) {
+        const auto steep = [](int from, int to) {
+            return std::abs(to - from) > static_cast<int>(kSteeredSlack) + 1;
+        };
         int& last = lastReleased[sample.channel];
-        const int value = sample.value;
-        const bool falling = last != 0 && (value > 0) == (last > 0) &&
-                             std::abs(last) - std::abs(value) > static_cast<int>(kSteeredSlack) + 1;
-        last = value;
-        if (falling) {
-            ++faded;
-            ++fadeAllowance;
+        const bool stepsIn = last != 0 && steep(last, sample.value);
+        const bool stepsOut = next != nullptr && steep(sample.value, next->value);
+        last = sample.value;
+        if (stepsIn || stepsOut) {
+            ++stepped;
             return;
         }
         CheckSteeredLocked(sample.value, sample.pushedNow);
     }
 
+    // The oldest held sample's next of its channel, when the delay line holds it.
+    const HeldSample* NextOfOldestLocked() const {
+        const size_t channels = fadeSamples / zvaudio::LatencySteering::kCrossfadeFrames;
+        return heldCount > channels ? &held[(heldFirst + channels) % held.size()] : nullptr;
+    }
+
     // The stream ended: what waits was not faded into a gap.
     void FlushSteeredLocked(size_t nextFadeSamples) {
         for (; heldCount > 0; --heldCount) {
-            ReleaseSteeredLocked(held[heldFirst]);
+            ReleaseSteeredLocked(held[heldFirst], NextOfOldestLocked());
             heldFirst = (heldFirst + 1) % held.size();
         }
         lastReleased = {};
@@ -667,8 +677,8 @@ TEST_P(SoakTest, NumberedSamplesSurviveConcurrentPushesPullsRestartsAndFailures)
                     s.totals.samplesQueued, s.latencyTotals.samplesRemoved,
                     s.latencyTotals.samplesInserted);
         std::printf("soak: %" PRIu64 " faded samples unchecked, at most %" PRIu64 "; %" PRIu64
-                    " quiet ones\n",
-                    s.faded, s.fadeAllowance, s.quiet);
+                    " beside steps (cuts, jumps, fades cut short); %" PRIu64 " quiet ones\n",
+                    s.faded, s.fadeAllowance, s.stepped, s.quiet);
     }
     std::printf("soak: played %" PRIu64 " numbered samples in order, %" PRIu64
                 " zero samples; dropped %" PRIu64 ", without stream %" PRIu64 "; %" PRIu64
